@@ -1,0 +1,114 @@
+// Move-only owners for every kind of handle the program opens. Each alias
+// names what "invalid" means for its handle and how it is closed; closing
+// never disturbs the caller's GetLastError, so a failure path can close what
+// it opened and still read why the failing call failed.
+#pragma once
+
+#include <windows.h>
+#include <objidl.h>
+#include <winhttp.h>
+
+#include <utility>
+
+template <typename Traits>
+class UniqueHandle {
+public:
+    using pointer = typename Traits::pointer;
+
+    UniqueHandle() noexcept = default;
+    explicit UniqueHandle(pointer handle) noexcept : handle_(handle) {}
+    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) {
+            reset(other.release());
+        }
+        return *this;
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    ~UniqueHandle() { reset(); }
+
+    pointer get() const noexcept { return handle_; }
+    explicit operator bool() const noexcept { return Traits::is_valid(handle_); }
+
+    // Gives up ownership without closing.
+    pointer release() noexcept { return std::exchange(handle_, Traits::empty()); }
+
+    void reset(pointer handle = Traits::empty()) noexcept {
+        const pointer old = std::exchange(handle_, handle);
+        if (Traits::is_valid(old)) {
+            const DWORD saved_error = GetLastError();
+            Traits::close(old);
+            SetLastError(saved_error);
+        }
+    }
+
+private:
+    pointer handle_ = Traits::empty();
+};
+
+// Files and other kernel objects: CreateFileW reports failure as
+// INVALID_HANDLE_VALUE, most other calls as null, so both count as invalid.
+struct KernelHandleTraits {
+    using pointer = HANDLE;
+    static pointer empty() noexcept { return nullptr; }
+    static bool is_valid(pointer h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void close(pointer h) noexcept { CloseHandle(h); }
+};
+using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+
+struct InternetHandleTraits {
+    using pointer = HINTERNET;
+    static pointer empty() noexcept { return nullptr; }
+    static bool is_valid(pointer h) noexcept { return h != nullptr; }
+    static void close(pointer h) noexcept { WinHttpCloseHandle(h); }
+};
+using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
+
+struct GlobalMemoryTraits {
+    using pointer = HGLOBAL;
+    static pointer empty() noexcept { return nullptr; }
+    static bool is_valid(pointer h) noexcept { return h != nullptr; }
+    static void close(pointer h) noexcept { GlobalFree(h); }
+};
+using UniqueGlobalMemory = UniqueHandle<GlobalMemoryTraits>;
+
+struct ComStreamTraits {
+    using pointer = IStream*;
+    static pointer empty() noexcept { return nullptr; }
+    static bool is_valid(pointer h) noexcept { return h != nullptr; }
+    static void close(pointer h) noexcept { h->Release(); }
+};
+using UniqueStream = UniqueHandle<ComStreamTraits>;
+
+struct MemoryDcTraits {
+    using pointer = HDC;
+    static pointer empty() noexcept { return nullptr; }
+    static bool is_valid(pointer h) noexcept { return h != nullptr; }
+    static void close(pointer h) noexcept { DeleteDC(h); }
+};
+using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
+
+struct GdiBitmapTraits {
+    using pointer = HBITMAP;
+    static pointer empty() noexcept { return nullptr; }
+    static bool is_valid(pointer h) noexcept { return h != nullptr; }
+    static void close(pointer h) noexcept { DeleteObject(h); }
+};
+using UniqueGdiBitmap = UniqueHandle<GdiBitmapTraits>;
+
+// BeginPaint/EndPaint as a scope, so no return path leaves a paint open.
+class PaintScope {
+public:
+    explicit PaintScope(HWND window) noexcept : window_(window), dc_(BeginPaint(window, &paint_)) {}
+    PaintScope(const PaintScope&) = delete;
+    PaintScope& operator=(const PaintScope&) = delete;
+    ~PaintScope() { EndPaint(window_, &paint_); }
+
+    HDC dc() const noexcept { return dc_; }
+
+private:
+    HWND window_;
+    PAINTSTRUCT paint_{};
+    HDC dc_;
+};

@@ -1,0 +1,5 @@
+#include "net/workers.h"
+
+void PreparationWorker(HWND) noexcept {}
+
+void TransferWorker(HWND) noexcept {}

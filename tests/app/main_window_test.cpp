@@ -1,0 +1,259 @@
+// The real window procedure and message loop, driven from a second thread as
+// a user would drive them. Worker bodies are replaced by small stand-ins that
+// write DownloadState and post exactly what a real worker posts.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "app/download_state.h"
+#include "app/main_window.h"
+#include "tests/support/window_driver.h"
+
+namespace {
+
+constexpr DWORD kTimeoutMs = 10000;
+
+// Runs the whole application on this thread while `drive` acts on another;
+// the window is closed once `drive` returns. Returns the exit code.
+int run_window_with(WorkerBodies bodies, const std::function<void(HWND)>& drive) {
+    worker_bodies = bodies;
+    std::thread driver([&] {
+        HWND window = wait_for_main_window(kTimeoutMs);
+        if (window == nullptr) {
+            ADD_FAILURE() << "main window did not appear";
+            return;
+        }
+        drive(window);
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    });
+    const int exit_code = run_application(GetModuleHandleW(nullptr), SW_SHOWNORMAL);
+    driver.join();
+    return exit_code;
+}
+
+bool wait_until(const std::function<bool()>& condition) {
+    for (int i = 0; i < 500; ++i) {
+        if (condition()) {
+            return true;
+        }
+        Sleep(10);
+    }
+    return condition();
+}
+
+void no_work(HWND) noexcept {}
+
+void ask_for_confirmation(HWND window) noexcept {
+    {
+        std::lock_guard lock(download_state.state_mutex);
+        download_state.package_url = L"https://localhost/pkg.zip";
+        download_state.package_path = L"C:\\pkg.zip";
+    }
+    download_state.bytes_total.exchange(1000);
+    download_state.bytes_received.exchange(0);
+    download_state.phase.exchange(AwaitingConfirmation);
+    PostMessageW(window, WM_APP_CONFIRM, 0, 0);
+}
+
+std::atomic<int> transfer_runs{0};
+std::atomic<bool> preparation_done{false};
+DownloadPhase phase_seen_by_transfer = Preparing;
+std::wstring status_seen_by_transfer;
+
+void ask_then_finish(HWND window) noexcept {
+    ask_for_confirmation(window);
+    Sleep(200);  // still running when the box opens: the Yes must wait for it
+    preparation_done.exchange(true);
+}
+
+void record_transfer(HWND) noexcept {
+    ++transfer_runs;
+    if (!preparation_done.load()) {
+        ADD_FAILURE() << "transfer started before the preparation worker was joined";
+    }
+    phase_seen_by_transfer = download_state.phase.load();
+    status_seen_by_transfer = copy_status_text();
+}
+
+}  // namespace
+
+TEST(WindowPlacement, CentresOnTheScreenAndClampsSmallScreensToZero) {
+    struct Case {
+        int screen_width, screen_height, x, y;
+    };
+    const Case cases[] = {
+        {1920, 1080, 532, 271}, {1024, 768, 84, 115}, {1025, 769, 84, 115},
+        {856, 538, 0, 0},       {857, 539, 0, 0},     {858, 540, 1, 1},
+        {800, 600, 0, 31},      {1280, 500, 212, 0},  {0, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const WindowOrigin origin = centred_origin(c.screen_width, c.screen_height);
+        EXPECT_EQ(origin.x, c.x) << c.screen_width << "x" << c.screen_height;
+        EXPECT_EQ(origin.y, c.y) << c.screen_width << "x" << c.screen_height;
+    }
+}
+
+TEST(DownloadStateRecord, StartsWithTheTitleAsStatusAndReportsFailuresInOrder) {
+    EXPECT_EQ(copy_status_text(), kWindowTitle);
+    EXPECT_EQ(download_state.phase.load(), Preparing);
+    EXPECT_EQ(download_state.bytes_received.load(), 0u);
+    EXPECT_EQ(download_state.bytes_total.load(), 0u);
+    EXPECT_FALSE(download_state.cancel_requested.load());
+
+    report_failure(nullptr, L"无法获取安装包大小");
+    EXPECT_EQ(copy_message_text(), L"无法获取安装包大小");
+    EXPECT_EQ(copy_status_text(), L"下载失败");
+    EXPECT_EQ(download_state.phase.load(), Failed);
+    MSG posted{};
+    ASSERT_TRUE(PeekMessageW(&posted, nullptr, WM_APP_FAILED, WM_APP_FAILED, PM_REMOVE));
+    EXPECT_EQ(posted.wParam, 0u);
+    EXPECT_EQ(posted.lParam, 0);
+}
+
+TEST(MainWindow, AnswerNoCancelsAndStartsNoTransfer) {
+    std::wstring body;
+    const int exit_code = run_window_with({ask_for_confirmation, record_transfer}, [&](HWND) {
+        HWND box = wait_for_message_box(L"下载确认", kTimeoutMs);
+        ASSERT_NE(box, nullptr);
+        body = message_box_text(box);
+        EXPECT_EQ(GetWindow(box, GW_OWNER), FindWindowW(kWindowClass, nullptr));
+        ASSERT_TRUE(press_message_box_button(box, IDNO));
+        EXPECT_TRUE(wait_until([] { return download_state.phase.load() == Cancelled; }));
+        EXPECT_TRUE(wait_until([] { return copy_status_text() == L"用户已取消下载"; }));
+    });
+    EXPECT_EQ(exit_code, 0);
+    EXPECT_EQ(body, L"即将下载Talvoren软件包, 是否继续?");
+    EXPECT_EQ(transfer_runs.load(), 0);
+    EXPECT_EQ(download_state.phase.load(), Cancelled);
+}
+
+TEST(MainWindow, AnswerYesJoinsPreparationThenStartsTheTransfer) {
+    const int exit_code = run_window_with({ask_then_finish, record_transfer}, [](HWND) {
+        HWND box = wait_for_message_box(L"下载确认", kTimeoutMs);
+        ASSERT_NE(box, nullptr);
+        download_state.bytes_received.exchange(77);  // must be reset before the transfer
+        ASSERT_TRUE(press_message_box_button(box, IDYES));
+        EXPECT_TRUE(wait_until([] { return transfer_runs.load() == 1; }));
+    });
+    EXPECT_EQ(exit_code, 0);
+    EXPECT_EQ(transfer_runs.load(), 1);
+    EXPECT_EQ(phase_seen_by_transfer, Downloading);
+    EXPECT_EQ(status_seen_by_transfer, L"正在下载Talvoren软件包");
+    EXPECT_EQ(download_state.bytes_received.load(), 0u);
+}
+
+TEST(MainWindow, DiskWarningAndFailureShowTheStoredText) {
+    static constexpr wchar_t kWarning[] = L"S盘剩余空间不足, 下载取消";
+    const WorkerBody warn = [](HWND window) noexcept {
+        {
+            std::lock_guard lock(download_state.state_mutex);
+            download_state.status_text = kWarning;
+            download_state.message_text = kWarning;
+        }
+        download_state.phase.exchange(Cancelled);
+        PostMessageW(window, WM_APP_DISK_WARNING, 0, 0);
+    };
+    std::wstring warning_body;
+    std::wstring failure_body;
+    const int exit_code = run_window_with({warn, no_work}, [&](HWND window) {
+        HWND box = wait_for_message_box(L"磁盘空间不足", kTimeoutMs);
+        ASSERT_NE(box, nullptr);
+        warning_body = message_box_text(box);
+        EXPECT_EQ(GetWindow(box, GW_OWNER), window);
+        ASSERT_TRUE(press_message_box_button(box, IDOK));
+
+        // The same window answers a failure posted the way a worker posts it.
+        report_failure(window, L"无法连接安装包下载服务器");
+        box = wait_for_message_box(L"下载失败", kTimeoutMs);
+        ASSERT_NE(box, nullptr);
+        failure_body = message_box_text(box);
+        EXPECT_EQ(GetWindow(box, GW_OWNER), window);
+        ASSERT_TRUE(press_message_box_button(box, IDOK));
+    });
+    EXPECT_EQ(exit_code, 0);
+    EXPECT_EQ(warning_body, kWarning);
+    EXPECT_EQ(failure_body, L"无法连接安装包下载服务器");
+    EXPECT_EQ(copy_status_text(), L"下载失败");
+}
+
+TEST(MainWindow, ClosingCancelsAndJoinsTheRunningWorker) {
+    // Stands in for a worker blocked in a network call that notices the
+    // cancellation late and reports a failure nobody will see.
+    const WorkerBody busy = [](HWND window) noexcept {
+        while (!download_state.cancel_requested.load()) {
+            Sleep(10);
+        }
+        Sleep(300);
+        report_failure(window, L"安装包下载中断，未完成的文件已删除。");
+    };
+    const int exit_code = run_window_with({busy, no_work}, [](HWND) { Sleep(200); });
+    EXPECT_EQ(exit_code, 0);
+    EXPECT_FALSE(download_state.worker_thread.joinable());
+    EXPECT_EQ(download_state.phase.load(), Failed);
+    EXPECT_EQ(find_message_box(L"下载失败"), nullptr);
+}
+
+namespace {
+
+std::atomic<int> timer_ticks{0};
+std::atomic<int> paints{0};
+
+LRESULT CALLBACK count_messages(int code, WPARAM removal, LPARAM lparam) {
+    const MSG* message = reinterpret_cast<const MSG*>(lparam);
+    if (code == HC_ACTION && removal == PM_REMOVE) {
+        if (message->message == WM_TIMER && message->wParam == kRepaintTimerId) {
+            ++timer_ticks;
+        }
+        if (message->message == WM_PAINT) {
+            ++paints;
+        }
+    }
+    return CallNextHookEx(nullptr, code, removal, lparam);
+}
+
+}  // namespace
+
+TEST(MainWindow, MinimisingStopsTheRepaintTimerAndRestoringRepaintsAtOnce) {
+    HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, count_messages, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    int ticks_while_shown = 0;
+    int ticks_while_minimised = 0;
+    bool repainted_on_restore = false;
+    const int exit_code = run_window_with({no_work, no_work}, [&](HWND window) {
+        Sleep(500);
+        ticks_while_shown = timer_ticks.exchange(0);
+
+        ShowWindow(window, SW_MINIMIZE);
+        Sleep(200);
+        timer_ticks.exchange(0);
+        Sleep(500);
+        ticks_while_minimised = timer_ticks.load();
+
+        paints.exchange(0);
+        ShowWindow(window, SW_RESTORE);
+        repainted_on_restore = wait_until([] { return paints.load() > 0; });
+    });
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(exit_code, 0);
+    EXPECT_GE(ticks_while_shown, 4);  // 50 ms period over half a second
+    EXPECT_EQ(ticks_while_minimised, 0);
+    EXPECT_TRUE(repainted_on_restore);
+}
+
+TEST(MainWindow, RefusesToShrinkBelowTheMinimumTrackingSize) {
+    RECT shrunk{};
+    RECT grown{};
+    const int exit_code = run_window_with({no_work, no_work}, [&](HWND window) {
+        SetWindowPos(window, nullptr, 0, 0, 500, 300, SWP_NOMOVE | SWP_NOZORDER);
+        GetWindowRect(window, &shrunk);
+        SetWindowPos(window, nullptr, 0, 0, 1000, 700, SWP_NOMOVE | SWP_NOZORDER);
+        GetWindowRect(window, &grown);
+    });
+    EXPECT_EQ(exit_code, 0);
+    EXPECT_EQ(shrunk.right - shrunk.left, kMinTrackWidth);
+    EXPECT_EQ(shrunk.bottom - shrunk.top, kMinTrackHeight);
+    EXPECT_EQ(grown.right - grown.left, 1000);
+    EXPECT_EQ(grown.bottom - grown.top, 700);
+}

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on a fresh Debian 12 machine.
+# Idempotent: does nothing when every package is already there.
+set -euo pipefail
+
+packages=(
+  g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
+  wine64 xvfb xauth x11-apps fonts-wqy-microhei fonts-wine
+  cmake ninja-build googletest imagemagick openssl python3 iproute2 nginx-light
+  util-linux e2fsprogs
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "missing packages: ${missing[*]}; run as root to install them" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
