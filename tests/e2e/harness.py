@@ -1,0 +1,91 @@
+"""Helpers for the end-to-end tests: run Windows programs under the session's
+Wine prefix, drive the downloader with window_probe.exe, and keep each test's
+files in a folder of its own.
+
+The environment comes from tools/session.sh (WINE, WINEPREFIX, DISPLAY,
+TALVOREN_BUILD, TALVOREN_RELEASE_EXE, TALVOREN_TEST_CERTS)."""
+
+import os
+import pathlib
+import shutil
+import subprocess
+import tempfile
+import time
+
+REPO = pathlib.Path(__file__).resolve().parents[2]
+BUILD = pathlib.Path(os.environ.get("TALVOREN_BUILD", REPO / "build" / "test"))
+WINE = os.environ.get("WINE", "/usr/lib/wine/wine64")
+DOWNLOADER = BUILD / "TalvorenDownloader.exe"
+PROBE = BUILD / "tests" / "window_probe.exe"
+
+
+def windows_path(path):
+    """The Z: path under which Wine programs see a Linux path."""
+    return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
+
+
+def probe(*args, timeout=60):
+    """Runs window_probe.exe; returns (exit code, its output as text)."""
+    with tempfile.TemporaryFile() as out:
+        code = subprocess.call([WINE, str(PROBE), *map(str, args)], stdout=out,
+                               stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
+                               timeout=timeout)
+        out.seek(0)
+        return code, out.read().decode("utf-8").replace("\r\n", "\n")
+
+
+def window_info():
+    code, text = probe("info")
+    if code != 0:
+        raise AssertionError("no main window")
+    return dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
+
+
+class Downloader:
+    """One run of a copy of the downloader in a folder of its own, the way a
+    user runs it from the folder they saved it to."""
+
+    def __init__(self, folder, exe=DOWNLOADER, name="TalvorenDownloader.exe"):
+        self.folder = pathlib.Path(folder)
+        self.exe = self.folder / name
+        shutil.copy(exe, self.exe)
+        self.process = None
+
+    def start(self, program_path=None):
+        """Starts it; `program_path` is the Windows path to start it by
+        (a drive letter mapped to a test volume, say)."""
+        self.process = subprocess.Popen(
+            [WINE, program_path or str(self.exe)], stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, cwd=self.folder)
+        if probe("wait-window", 15000)[0] != 0:
+            self.kill()
+            raise AssertionError("the main window did not appear")
+        return self
+
+    def close(self, timeout=60):
+        """Closes the window as the user would; returns the exit code."""
+        probe("close")
+        return self.wait(timeout)
+
+    def wait(self, timeout=60):
+        return self.process.wait(timeout=timeout)
+
+    def kill(self):
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.kill()
+
+
+def wait_until(condition, timeout=30.0, interval=0.1):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(interval)
+    return condition()
