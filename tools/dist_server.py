@@ -190,7 +190,7 @@ def _file_plan(plan, root, relative):
 
 def x_plan(segments, method, root):
     """Builds the plan for /_x/ path segments (already decoded, NAME dropped)."""
-    plain, specific = {}, {}
+    plain, scoped = {}, {}
     for segment in segments:
         key, has_value, value = segment.partition("=")
         value = value if has_value else None
@@ -205,8 +205,8 @@ def x_plan(segments, method, root):
         if only is None:
             plain[key] = value
         elif only == method.lower():
-            specific[key] = value
-    options = {**plain, **specific}
+            scoped[key] = value
+    options = {**plain, **scoped}
 
     plan = Plan()
     if "file" in options:
