@@ -38,6 +38,9 @@ start_test_session() {
   tools/wine-prefix.sh
   start_display
   # A persistent server: without it every Wine start waits for one to spin up.
+  # One left from an earlier session would still hold an old display.
+  "$WINESERVER" -k 2>/dev/null || true
+  "$WINESERVER" -w
   "$WINESERVER" -p
   started_wineserver=1
   "$WINE" wineboot >/dev/null 2>&1

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Makes a throwaway test CA and a loopback server certificate signed by it.
+#
+#   tools/make-cert.sh OUTDIR [NAME...]      (NAME defaults to localhost)
+#
+# NAMEs become subjectAltName entries: IPv4/IPv6 literals as IP, the rest as DNS.
+# OUTDIR afterwards holds
+#   ca.key  ca.pem  ca.der          the CA (ca.der is what goes into a ROOT store)
+#   server.key  server.pem          the server's key and certificate
+#   server-chain.pem                server certificate followed by the CA
+# Idempotent: an existing CA is reused, and an existing server certificate is
+# kept as long as it was made for the same names by that CA.
+set -euo pipefail
+
+if (($# < 1)); then
+  echo "usage: $0 OUTDIR [NAME...]" >&2
+  exit 2
+fi
+out=$1
+shift
+names=("$@")
+((${#names[@]})) || names=(localhost)
+days=3650
+
+mkdir -p "$out"
+cd "$out"
+umask 077
+
+if [[ ! -f ca.key || ! -f ca.pem ]]; then
+  openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days "$days" \
+    -keyout ca.key -out ca.pem -subj "/O=Talvoren Test/CN=Talvoren Test Root CA" \
+    -set_serial "0x$(openssl rand -hex 16)" \
+    -addext "basicConstraints=critical,CA:TRUE" \
+    -addext "keyUsage=critical,keyCertSign,cRLSign" \
+    -addext "subjectKeyIdentifier=hash" 2>/dev/null
+  rm -f server.pem
+fi
+[[ -f ca.der && ca.der -nt ca.pem ]] || openssl x509 -in ca.pem -outform DER -out ca.der
+
+san=()
+for name in "${names[@]}"; do
+  if [[ $name =~ ^[0-9.]+$ || $name == *:* ]]; then
+    san+=("IP:$name")
+  else
+    san+=("DNS:$name")
+  fi
+done
+san_line=$(IFS=,; echo "${san[*]}")
+
+# A server certificate is still good if it carries exactly these names and
+# verifies against the current CA.
+current() {
+  [[ -f server.key && -f server.pem && -f server.names ]] &&
+    [[ $(cat server.names) == "$san_line" ]] &&
+    openssl verify -CAfile ca.pem server.pem >/dev/null 2>&1
+}
+
+if ! current; then
+  openssl req -new -newkey rsa:2048 -nodes -sha256 -keyout server.key -out server.csr \
+    -subj "/O=Talvoren Test/CN=${names[0]}" 2>/dev/null
+  cat >server.ext <<EOF
+basicConstraints=critical,CA:FALSE
+keyUsage=critical,digitalSignature,keyEncipherment
+extendedKeyUsage=serverAuth
+subjectAltName=$san_line
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid,issuer
+EOF
+  openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -sha256 -days "$days" \
+    -set_serial "0x$(openssl rand -hex 16)" -extfile server.ext -out server.pem 2>/dev/null
+  rm -f server.csr server.ext
+  echo "$san_line" >server.names
+fi
+cat server.pem ca.pem >server-chain.pem
+# Certificates are public; only the keys stay private.
+chmod 644 ca.pem ca.der server.pem server-chain.pem server.names
