@@ -18,7 +18,7 @@ struct HttpRequest {
 };
 
 // The pieces of an absolute address, as WinHTTP's own parser cuts them.
-// `extra` is the query and fragment, starting with its "?" or "#".
+// `extra` is the query, from its "?" on; the path never holds it.
 struct UrlParts {
     INTERNET_SCHEME scheme = 0;
     INTERNET_PORT port = 0;

@@ -64,6 +64,15 @@ def start():
         (SERVE / f"{port}.pid").write_text(f"{server.pid}\n")
 
 
+def running(pid):
+    """True while `pid` lives; a zombie no longer counts (it is not our child
+    to reap)."""
+    try:
+        return pathlib.Path(f"/proc/{pid}/stat").read_text().split()[2] != "Z"
+    except FileNotFoundError:
+        return False
+
+
 def stop():
     for port in LOGS:
         pid_file = SERVE / f"{port}.pid"
@@ -75,7 +84,7 @@ def stop():
             os.kill(pid, signal.SIGTERM)
         except ProcessLookupError:
             continue
-        harness.wait_until(lambda: not pathlib.Path(f"/proc/{pid}").exists(), 5)
+        harness.wait_until(lambda: not running(pid), 5)
 
 
 def log_lines(port=HTTPS_PORT):

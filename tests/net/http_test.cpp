@@ -125,7 +125,8 @@ TEST(FetchManifest, Reads65536BytesButNotOneMoreHoweverTheReadsAreSplit) {
     write_served_file("manifests/65536.txt", address + std::string(65536 - address.size(), ' '));
     write_served_file("manifests/65537.txt", address + std::string(65537 - address.size(), '\n'));
     // Whole, in 64 KiB chunks of a chunked body, and in 20000-byte pieces.
-    for (const std::wstring delivery : {L"", L"chunked/", L"rate=200000/", L"rate=400000/chunked/"}) {
+    for (const std::wstring delivery :
+         {L"", L"chunked/", L"rate=200000/", L"rate=400000/chunked/"}) {
         std::wstring url = L"untouched";
         EXPECT_TRUE(fetch_manifest_from(
             served_url(L"/_x/" + delivery + L"file=manifests%2F65536.txt/version.txt"), url))

@@ -52,7 +52,8 @@ void write_manifest(const std::string& text) {
 }
 
 std::vector<std::string> request_log(int port) {
-    std::ifstream file(std::filesystem::path(serve_folder() + L"\\" + std::to_wstring(port) + L".log"));
+    const std::wstring log = serve_folder() + L"\\" + std::to_wstring(port) + L".log";
+    std::ifstream file(std::filesystem::path{log});
     std::vector<std::string> lines;
     for (std::string line; std::getline(file, line);) {
         lines.push_back(line);

@@ -156,7 +156,8 @@ class TransferFailure : public testing::TestWithParam<FailureCase> {};
 TEST_P(PreparationFailure, ReportsItsTextAndStoresNoPackage) {
     write_manifest(GetParam().manifest);
     std::wstring text;
-    const int exit_code = run_window_with(kRealWorkers, [&](HWND) { text = take_box(L"下载失败"); });
+    const int exit_code =
+        run_window_with(kRealWorkers, [&](HWND) { text = take_box(L"下载失败"); });
     EXPECT_EQ(exit_code, 0);
     EXPECT_EQ(text, utf8(GetParam().text));
     EXPECT_EQ(copy_status_text(), L"下载失败");
