@@ -3,15 +3,41 @@
 #pragma once
 
 #include <windows.h>
+#include <gdiplus.h>
 
+#include <memory>
+
+#include "app/handles.h"
 #include "res/resource_ids.h"
+#include "ui/layout.h"
 
 inline constexpr int kCarouselSlots = 4;
 inline constexpr int kFirstBannerResource = IDR_BANNER_1;
 
+// Decoded pictures, their scaled copies (one per slot, keyed by size) and the
+// streams they decode from. A GDI+ picture keeps reading its stream for as
+// long as it lives, so a stream is released only after its picture.
+struct Carousel {
+    std::unique_ptr<Gdiplus::Image> source_pictures[kCarouselSlots];
+    std::unique_ptr<Gdiplus::Bitmap> scaled_pictures[kCarouselSlots];
+    UniqueStream picture_streams[kCarouselSlots];
+    int scaled_widths[kCarouselSlots] = {};
+    int scaled_heights[kCarouselSlots] = {};
+};
+extern Carousel carousel;
+
 // Decodes raw-data resource `resource` into `slot`; true when the slot then
-// holds a usable picture.
+// holds a usable picture. A slot that fails stays empty.
 bool load_carousel_picture(HINSTANCE instance, int resource, int slot);
+
+// Makes the slot's copy scaled to fit `area` unless it already has that
+// size; true when the slot can be drawn.
+bool ensure_scaled_picture(const LayoutRect& area, int slot);
+
+// Draws the slot centred in `area` at `opacity`, or a red message when the
+// slot cannot be drawn.
+void draw_carousel_picture(Gdiplus::Graphics& graphics, const LayoutRect& area, int slot,
+                           float opacity);
 
 // Empties every slot: scaled copy, then picture, then the stream it reads.
 void release_carousel();
