@@ -4,46 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <thread>
 
 #include "app/download_state.h"
 #include "app/main_window.h"
+#include "tests/support/run_window.h"
 #include "tests/support/window_driver.h"
 
 namespace {
 
-constexpr DWORD kTimeoutMs = 10000;
-
-// Runs the whole application on this thread while `drive` acts on another;
-// the window is closed once `drive` returns. Returns the exit code.
-int run_window_with(WorkerBodies bodies, const std::function<void(HWND)>& drive) {
-    worker_bodies = bodies;
-    std::thread driver([&] {
-        HWND window = wait_for_main_window(kTimeoutMs);
-        if (window == nullptr) {
-            ADD_FAILURE() << "main window did not appear";
-            return;
-        }
-        drive(window);
-        PostMessageW(window, WM_CLOSE, 0, 0);
-    });
-    const int exit_code = run_application(GetModuleHandleW(nullptr), SW_SHOWNORMAL);
-    driver.join();
-    return exit_code;
-}
-
-bool wait_until(const std::function<bool()>& condition) {
-    for (int i = 0; i < 500; ++i) {
-        if (condition()) {
-            return true;
-        }
-        Sleep(10);
-    }
-    return condition();
-}
-
-void no_work(HWND) noexcept {}
+constexpr DWORD kTimeoutMs = kWindowTimeoutMs;
 
 void ask_for_confirmation(HWND window) noexcept {
     {
