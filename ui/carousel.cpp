@@ -1,5 +1,6 @@
 #include "ui/carousel.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "ui/fonts.h"
@@ -39,6 +40,18 @@ UniqueStream stream_over_resource(HINSTANCE instance, int resource) {
     }
     block.release();
     return UniqueStream(stream);
+}
+
+// A top-down 32-bit DIB whose pixels GDI+ can fill as premultiplied ARGB.
+UniqueGdiBitmap create_premultiplied_dib(const ScaledSize& size, void** bits) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = size.width;
+    info.bmiHeader.biHeight = -size.height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return UniqueGdiBitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, bits, nullptr, 0));
 }
 
 void draw_message(Gdiplus::Graphics& graphics, const LayoutRect& area) {
@@ -86,8 +99,14 @@ bool ensure_scaled_picture(const LayoutRect& area, int slot) {
         return true;
     }
 
-    auto scaled = std::make_unique<Gdiplus::Bitmap>(size.width, size.height,
-                                                    PixelFormat32bppPARGB);
+    void* bits = nullptr;
+    UniqueGdiBitmap pixels = create_premultiplied_dib(size, &bits);
+    if (!pixels) {
+        return false;
+    }
+    auto scaled = std::make_unique<Gdiplus::Bitmap>(size.width, size.height, size.width * 4,
+                                                    PixelFormat32bppPARGB,
+                                                    static_cast<BYTE*>(bits));
     if (scaled->GetLastStatus() != Gdiplus::Ok) {
         return false;
     }
@@ -107,6 +126,7 @@ bool ensure_scaled_picture(const LayoutRect& area, int slot) {
         return false;
     }
     carousel.scaled_pictures[slot] = std::move(scaled);
+    carousel.scaled_pixels[slot] = std::move(pixels);
     carousel.scaled_widths[slot] = size.width;
     carousel.scaled_heights[slot] = size.height;
     return true;
@@ -123,33 +143,28 @@ void draw_carousel_picture(Gdiplus::Graphics& graphics, const LayoutRect& area, 
     if (opacity <= 0.0f) {
         return;
     }
+    // Where a 1:1 draw at this offset lands: a half-pixel offset rounds up,
+    // as nearest-neighbour sampling at pixel centres does.
     const int width = carousel.scaled_widths[slot];
     const int height = carousel.scaled_heights[slot];
-    const Gdiplus::RectF target(area.x + (area.width - static_cast<float>(width)) * 0.5f,
-                                area.y + (area.height - static_cast<float>(height)) * 0.5f,
-                                static_cast<float>(width), static_cast<float>(height));
-    Gdiplus::Bitmap* picture = carousel.scaled_pictures[slot].get();
-    if (opacity >= 1.0f) {
-        // An opaque draw needs no colour matrix, which is most of a frame's cost.
-        graphics.DrawImage(picture, target, 0.0f, 0.0f, static_cast<float>(width),
-                           static_cast<float>(height), Gdiplus::UnitPixel);
-        return;
-    }
-    Gdiplus::ColorMatrix matrix = {{{1, 0, 0, 0, 0},
-                                    {0, 1, 0, 0, 0},
-                                    {0, 0, 1, 0, 0},
-                                    {0, 0, 0, opacity, 0},
-                                    {0, 0, 0, 0, 1}}};
-    Gdiplus::ImageAttributes attributes;
-    attributes.SetColorMatrix(&matrix, Gdiplus::ColorMatrixFlagsDefault,
-                              Gdiplus::ColorAdjustTypeBitmap);
-    graphics.DrawImage(picture, target, 0.0f, 0.0f, static_cast<float>(width),
-                       static_cast<float>(height), Gdiplus::UnitPixel, &attributes);
+    const int x = static_cast<int>(std::lround(area.x + (area.width - static_cast<float>(width)) * 0.5f));
+    const int y = static_cast<int>(std::lround(area.y + (area.height - static_cast<float>(height)) * 0.5f));
+    HDC target = graphics.GetHDC();
+    UniqueMemoryDc source(CreateCompatibleDC(target));
+    const HGDIOBJ previous = SelectObject(source.get(), carousel.scaled_pixels[slot].get());
+    // Per-pixel alpha as well as the opacity: the bicubic scaling leaves the
+    // copy's edge pixels partly transparent.
+    const BLENDFUNCTION blend{AC_SRC_OVER, 0, static_cast<BYTE>(std::lround(opacity * 255.0f)),
+                              AC_SRC_ALPHA};
+    GdiAlphaBlend(target, x, y, width, height, source.get(), 0, 0, width, height, blend);
+    SelectObject(source.get(), previous);
+    graphics.ReleaseHDC(target);
 }
 
 void release_carousel() {
     for (int slot = 0; slot < kCarouselSlots; ++slot) {
         carousel.scaled_pictures[slot].reset();
+        carousel.scaled_pixels[slot].reset();
         carousel.source_pictures[slot].reset();
         carousel.picture_streams[slot].reset();
     }

@@ -17,9 +17,15 @@ inline constexpr int kFirstBannerResource = IDR_BANNER_1;
 // Decoded pictures, their scaled copies (one per slot, keyed by size) and the
 // streams they decode from. A GDI+ picture keeps reading its stream for as
 // long as it lives, so a stream is released only after its picture.
+//
+// Each scaled copy is a GDI+ bitmap over the pixels of a GDI DIB section, so
+// that frames can blend it with GdiAlphaBlend: several times cheaper per
+// frame than a GDI+ draw through a colour matrix, with the same pixels up to
+// the opacity's 1/255 steps. The DIB outlives the bitmap that borrows it.
 struct Carousel {
     std::unique_ptr<Gdiplus::Image> source_pictures[kCarouselSlots];
     std::unique_ptr<Gdiplus::Bitmap> scaled_pictures[kCarouselSlots];
+    UniqueGdiBitmap scaled_pixels[kCarouselSlots];
     UniqueStream picture_streams[kCarouselSlots];
     int scaled_widths[kCarouselSlots] = {};
     int scaled_heights[kCarouselSlots] = {};
