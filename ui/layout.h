@@ -29,6 +29,8 @@ struct CarouselFrame {
     int current;
     int next;
     float fade;  // opacity of `next` over `current`, 0 to below 1
+
+    bool operator==(const CarouselFrame&) const = default;
 };
 
 // Each slot shows for 6 s of a 24 s cycle; its last second fades into the

@@ -44,7 +44,7 @@ void draw_text(Gdiplus::Graphics& graphics, const std::wstring& text, float size
 }
 
 void draw_progress_fill(Gdiplus::Graphics& graphics, const LayoutRect& track, double fraction,
-                        DownloadPhase phase) {
+                        bool completed) {
     const float filled = static_cast<float>(fraction) * track.width;
     if (filled <= 0.5f) {
         return;
@@ -52,7 +52,7 @@ void draw_progress_fill(Gdiplus::Graphics& graphics, const LayoutRect& track, do
     // Never narrower than a full circle, never wider than the track.
     const LayoutRect fill{track.x, track.y, std::min(track.width, std::max(kBarHeight, filled)),
                           kBarHeight};
-    if (phase == Completed) {
+    if (completed) {
         fill_rounded_rect(graphics, Gdiplus::SolidBrush(Gdiplus::Color(kCompletedColour)), fill,
                           kBarRadius);
         return;
@@ -101,35 +101,42 @@ void fill_rounded_rect(Gdiplus::Graphics& graphics, const Gdiplus::Brush& brush,
     graphics.FillPath(&brush, &path);
 }
 
-void draw_frame(Gdiplus::Graphics& graphics, int width, int height, std::uint64_t elapsed_ms,
-                const ProgressSnapshot& snapshot) {
+FrameContent compose_frame(int width, int height, std::uint64_t elapsed_ms,
+                           const ProgressSnapshot& snapshot) {
+    FrameContent frame;
+    frame.width = width;
+    frame.height = height;
+    frame.carousel = carousel_frame(elapsed_ms);
+    sample_speed(speed_sampler, snapshot.bytes_received, GetTickCount64());
+    frame.fraction = progress_fraction(snapshot.bytes_received, snapshot.bytes_total);
+    frame.completed = snapshot.phase == Completed;
+    frame.status_text = copy_status_text();
+    frame.progress_line = format_progress_line(frame.fraction, snapshot.bytes_received,
+                                               snapshot.bytes_total, speed_sampler.speed_mib_per_s);
+    return frame;
+}
+
+void draw_frame(Gdiplus::Graphics& graphics, const FrameContent& frame) {
     graphics.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
     graphics.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
     graphics.SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
     graphics.Clear(Gdiplus::Color(kBackgroundColour));
 
-    const CarouselFrame frame = carousel_frame(elapsed_ms);
-    sample_speed(speed_sampler, snapshot.bytes_received, GetTickCount64());
-    const double fraction = progress_fraction(snapshot.bytes_received, snapshot.bytes_total);
-    const WindowLayout layout = compute_layout(width, height);
-
+    const WindowLayout layout = compute_layout(frame.width, frame.height);
     fill_rect(graphics, kBarColour, layout.header_rect);
-    draw_text(graphics, copy_status_text(), 32.0f, Gdiplus::FontStyleBold, kStatusColour,
+    draw_text(graphics, frame.status_text, 32.0f, Gdiplus::FontStyleBold, kStatusColour,
               Gdiplus::StringAlignmentCenter, layout.header_rect);
 
-    draw_carousel_picture(graphics, layout.carousel_rect, frame.current, 1.0f);
-    draw_carousel_picture(graphics, layout.carousel_rect, frame.next, frame.fade);
+    draw_carousel_picture(graphics, layout.carousel_rect, frame.carousel.current, 1.0f);
+    draw_carousel_picture(graphics, layout.carousel_rect, frame.carousel.next, frame.carousel.fade);
 
     fill_rect(graphics, kBarColour, layout.footer_rect);
-    draw_text(graphics,
-              format_progress_line(fraction, snapshot.bytes_received, snapshot.bytes_total,
-                                   speed_sampler.speed_mib_per_s),
-              18.0f, Gdiplus::FontStyleRegular, kProgressTextColour, Gdiplus::StringAlignmentNear,
-              layout.progress_text_rect);
+    draw_text(graphics, frame.progress_line, 18.0f, Gdiplus::FontStyleRegular, kProgressTextColour,
+              Gdiplus::StringAlignmentNear, layout.progress_text_rect);
 
     fill_rounded_rect(graphics, Gdiplus::SolidBrush(Gdiplus::Color(kTrackColour)),
                       layout.track_rect, kBarRadius);
-    draw_progress_fill(graphics, layout.track_rect, fraction, snapshot.phase);
+    draw_progress_fill(graphics, layout.track_rect, frame.fraction, frame.completed);
 }
 
 void paint_window(HWND window) {
@@ -145,9 +152,12 @@ void paint_window(HWND window) {
     const ProgressSnapshot snapshot{download_state.phase.load(),
                                     download_state.bytes_received.load(),
                                     download_state.bytes_total.load()};
-    {
+    FrameContent frame = compose_frame(width, height, elapsed, snapshot);
+    // Most frames of an idle or steady window repeat the last one exactly.
+    if (!(frame == back_buffer.drawn)) {
         Gdiplus::Graphics graphics(back_buffer.memory_dc.get());
-        draw_frame(graphics, width, height, elapsed, snapshot);
+        draw_frame(graphics, frame);
+        back_buffer.drawn = std::move(frame);
     }
     BitBlt(paint.dc(), 0, 0, width, height, back_buffer.memory_dc.get(), 0, 0, SRCCOPY);
 }
@@ -161,4 +171,5 @@ void release_back_buffer() {
     back_buffer.previous_bitmap = nullptr;
     back_buffer.width = 0;
     back_buffer.height = 0;
+    back_buffer.drawn = {};
 }

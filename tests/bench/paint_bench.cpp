@@ -35,6 +35,8 @@ void measure(int width, int height, std::uint64_t elapsed, const char* label) {
     const ProgressSnapshot snapshot{Downloading, 300ull << 20, 700ull << 20};
     const WindowLayout layout = compute_layout(width, height);
     const CarouselFrame frame = carousel_frame(elapsed);
+    // Every frame is drawn in full here: the painter's reuse of an unchanged
+    // frame is not what this measures.
 
     std::vector<double> frames;
     std::vector<double> carousel_only;
@@ -43,7 +45,7 @@ void measure(int width, int height, std::uint64_t elapsed, const char* label) {
         double start = now_ms();
         {
             Gdiplus::Graphics graphics(memory);
-            draw_frame(graphics, width, height, elapsed, snapshot);
+            draw_frame(graphics, compose_frame(width, height, elapsed, snapshot));
         }
         BitBlt(screen, 0, 0, 1, 1, memory, 0, 0, SRCCOPY);
         frames.push_back(now_ms() - start);
