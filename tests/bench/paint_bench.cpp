@@ -4,9 +4,10 @@
 #include <windows.h>
 #include <gdiplus.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <vector>
+
+#include "tests/bench/bench_clock.h"
 
 #include "ui/carousel.h"
 #include "ui/layout.h"
@@ -14,18 +15,7 @@
 
 namespace {
 
-double now_ms() {
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 void measure(int width, int height, std::uint64_t elapsed, const char* label) {
     HDC screen = GetDC(nullptr);

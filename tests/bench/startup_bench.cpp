@@ -5,10 +5,11 @@
 // usage: startup_bench DOWNLOADER.exe MINIMAL.exe
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "tests/bench/bench_clock.h"
 
 namespace {
 
@@ -16,13 +17,6 @@ constexpr COLORREF kMinimalColour = RGB(0x33, 0x66, 0x99);
 constexpr COLORREF kBarColour = RGB(0x18, 0x1E, 0x2A);
 constexpr COLORREF kBackground = RGB(0x12, 0x16, 0x1F);
 
-double now_ms() {
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 COLORREF pixel(HWND window, int x, int y) {
     HDC dc = GetDC(window);
@@ -70,10 +64,6 @@ double time_start(const std::wstring& exe, const wchar_t* window_class, bool dow
     return elapsed;
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 }  // namespace
 
