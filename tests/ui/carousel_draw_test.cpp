@@ -1,0 +1,195 @@
+// The carousel's per-frame blend against a GDI+ draw of the same scaled copy
+// through an alpha colour matrix, on the painter's surface settings: both
+// must land on the same pixels, at every opacity and at the half-pixel
+// offsets the fit-inside scaling produces.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <gdiplus.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "ui/carousel.h"
+#include "ui/layout.h"
+
+namespace {
+
+constexpr Gdiplus::ARGB kBackground = 0xFF12161F;
+
+class GdiplusSession {
+public:
+    GdiplusSession() {
+        Gdiplus::GdiplusStartupInput input;
+        Gdiplus::GdiplusStartup(&token_, &input, nullptr);
+    }
+    GdiplusSession(const GdiplusSession&) = delete;
+    GdiplusSession& operator=(const GdiplusSession&) = delete;
+    ~GdiplusSession() {
+        release_carousel();
+        Gdiplus::GdiplusShutdown(token_);
+    }
+
+private:
+    ULONG_PTR token_ = 0;
+};
+
+// A screen-compatible surface like the back buffer, readable as 0xAARRGGBB.
+class Surface {
+public:
+    Surface(int width, int height) : width_(width), height_(height) {
+        HDC screen = GetDC(nullptr);
+        dc_ = CreateCompatibleDC(screen);
+        bitmap_ = CreateCompatibleBitmap(screen, width, height);
+        ReleaseDC(nullptr, screen);
+        previous_ = SelectObject(dc_, bitmap_);
+    }
+    Surface(const Surface&) = delete;
+    Surface& operator=(const Surface&) = delete;
+    ~Surface() {
+        SelectObject(dc_, previous_);
+        DeleteObject(bitmap_);
+        DeleteDC(dc_);
+    }
+
+    HDC dc() const { return dc_; }
+
+    std::vector<std::uint32_t> pixels() const {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = width_;
+        info.bmiHeader.biHeight = -height_;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        std::vector<std::uint32_t> result(static_cast<size_t>(width_) * height_);
+        GdiFlush();
+        GetDIBits(dc_, bitmap_, 0, height_, result.data(), &info, DIB_RGB_COLORS);
+        for (std::uint32_t& pixel : result) {
+            pixel &= 0x00FFFFFF;
+        }
+        return result;
+    }
+
+private:
+    int width_;
+    int height_;
+    HDC dc_;
+    HBITMAP bitmap_;
+    HGDIOBJ previous_;
+};
+
+struct Draw {
+    int slot;
+    float opacity;
+};
+
+void prepare(Gdiplus::Graphics& graphics) {
+    graphics.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+    graphics.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
+    graphics.Clear(Gdiplus::Color(kBackground));
+}
+
+std::vector<std::uint32_t> drawn_by_carousel(Surface& surface, const LayoutRect& area,
+                                             const std::vector<Draw>& draws) {
+    {
+        Gdiplus::Graphics graphics(surface.dc());
+        prepare(graphics);
+        for (const Draw& draw : draws) {
+            draw_carousel_picture(graphics, area, draw.slot, draw.opacity);
+        }
+    }
+    return surface.pixels();
+}
+
+// The scaled copy drawn 1:1 through a colour matrix whose alpha entry is the
+// opacity, at the centred floating-point position.
+std::vector<std::uint32_t> drawn_by_colour_matrix(Surface& surface, const LayoutRect& area,
+                                                  const std::vector<Draw>& draws) {
+    {
+        Gdiplus::Graphics graphics(surface.dc());
+        prepare(graphics);
+        for (const Draw& draw : draws) {
+            const int width = carousel.scaled_widths[draw.slot];
+            const int height = carousel.scaled_heights[draw.slot];
+            Gdiplus::ColorMatrix matrix = {{{1, 0, 0, 0, 0},
+                                            {0, 1, 0, 0, 0},
+                                            {0, 0, 1, 0, 0},
+                                            {0, 0, 0, draw.opacity, 0},
+                                            {0, 0, 0, 0, 1}}};
+            Gdiplus::ImageAttributes attributes;
+            attributes.SetColorMatrix(&matrix, Gdiplus::ColorMatrixFlagsDefault,
+                                      Gdiplus::ColorAdjustTypeBitmap);
+            const Gdiplus::RectF target(area.x + (area.width - static_cast<float>(width)) * 0.5f,
+                                        area.y + (area.height - static_cast<float>(height)) * 0.5f,
+                                        static_cast<float>(width), static_cast<float>(height));
+            graphics.DrawImage(carousel.scaled_pictures[draw.slot].get(), target, 0.0f, 0.0f,
+                               static_cast<float>(width), static_cast<float>(height),
+                               Gdiplus::UnitPixel, &attributes);
+        }
+    }
+    return surface.pixels();
+}
+
+// Largest channel difference over the whole surface.
+int largest_difference(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
+    int largest = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        for (int shift = 0; shift <= 16; shift += 8) {
+            const int difference = std::abs(static_cast<int>((a[i] >> shift) & 0xFF) -
+                                            static_cast<int>((b[i] >> shift) & 0xFF));
+            largest = std::max(largest, difference);
+        }
+    }
+    return largest;
+}
+
+}  // namespace
+
+TEST(CarouselDraw, BlendGivesTheColourMatrixPixelsAtEveryOpacityAndOffset) {
+    GdiplusSession session;
+    for (int slot = 0; slot < kCarouselSlots; ++slot) {
+        ASSERT_TRUE(load_carousel_picture(GetModuleHandleW(nullptr), kFirstBannerResource + slot,
+                                          slot));
+    }
+    struct Case {
+        int width, height;  // client size
+        std::vector<Draw> draws;
+    };
+    const Case cases[] = {
+        {840, 500, {{0, 1.0f}}},                 // 840 x 315 at y 84.5
+        {840, 500, {{0, 1.0f}, {1, 0.5f}}},      // mid-crossfade
+        {840, 500, {{2, 1.0f}, {3, 0.004f}}},    // a fade just begun
+        {840, 500, {{3, 1.0f}, {0, 0.999f}}},    // a fade about to end
+        {900, 700, {{1, 1.0f}, {2, 0.25f}}},     // height-bound, centred across
+        {1001, 777, {{0, 1.0f}, {1, 0.75f}}},    // odd sizes: half-pixel on both axes
+    };
+    for (const Case& c : cases) {
+        const LayoutRect area = compute_layout(c.width, c.height).carousel_rect;
+        Surface surface(c.width, c.height);
+        const std::vector<std::uint32_t> fast = drawn_by_carousel(surface, area, c.draws);
+        const std::vector<std::uint32_t> reference = drawn_by_colour_matrix(surface, area, c.draws);
+        // Each blend rounds an 8-bit alpha product, the two ways may differ by
+        // one step per draw; a misplaced row or column differs by far more.
+        EXPECT_LE(largest_difference(fast, reference), static_cast<int>(c.draws.size()))
+            << c.width << "x" << c.height << ", " << c.draws.size() << " draws, last opacity "
+            << c.draws.back().opacity;
+    }
+}
+
+TEST(CarouselDraw, TransparentDrawChangesNoPixelButMakesTheScaledCopy) {
+    GdiplusSession session;
+    ASSERT_TRUE(load_carousel_picture(GetModuleHandleW(nullptr), kFirstBannerResource, 0));
+    const LayoutRect area = compute_layout(840, 500).carousel_rect;
+    Surface surface(840, 500);
+    std::vector<std::uint32_t> background;
+    {
+        Gdiplus::Graphics graphics(surface.dc());
+        prepare(graphics);
+    }
+    background = surface.pixels();
+    EXPECT_EQ(drawn_by_carousel(surface, area, {{0, 0.0f}}), background);
+    ASSERT_TRUE(carousel.scaled_pictures[0]);
+    EXPECT_EQ(carousel.scaled_widths[0], 840);
+    EXPECT_EQ(carousel.scaled_heights[0], 315);
+}
