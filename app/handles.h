@@ -97,6 +97,24 @@ struct GdiBitmapTraits {
 };
 using UniqueGdiBitmap = UniqueHandle<GdiBitmapTraits>;
 
+// SelectObject as a scope: the previous object goes back into the DC when the
+// scope ends, so what was selected can be deleted afterwards.
+class SelectionScope {
+public:
+    SelectionScope(HDC dc, HGDIOBJ object) noexcept : dc_(dc), previous_(SelectObject(dc, object)) {}
+    SelectionScope(const SelectionScope&) = delete;
+    SelectionScope& operator=(const SelectionScope&) = delete;
+    ~SelectionScope() {
+        if (previous_ != nullptr && previous_ != HGDI_ERROR) {
+            SelectObject(dc_, previous_);
+        }
+    }
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
+
 // BeginPaint/EndPaint as a scope, so no return path leaves a paint open.
 class PaintScope {
 public:

@@ -54,6 +54,18 @@ UniqueGdiBitmap create_premultiplied_dib(const ScaledSize& size, void** bits) {
     return UniqueGdiBitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, bits, nullptr, 0));
 }
 
+// Per-pixel alpha as well as the opacity: the bicubic scaling leaves the
+// copy's edge pixels partly transparent.
+void blend_scaled_copy(HDC target, int slot, int x, int y, float opacity) {
+    const int width = carousel.scaled_widths[slot];
+    const int height = carousel.scaled_heights[slot];
+    const UniqueMemoryDc source(CreateCompatibleDC(target));
+    const SelectionScope selection(source.get(), carousel.scaled_pixels[slot].get());
+    const BLENDFUNCTION blend{AC_SRC_OVER, 0, static_cast<BYTE>(std::lround(opacity * 255.0f)),
+                              AC_SRC_ALPHA};
+    GdiAlphaBlend(target, x, y, width, height, source.get(), 0, 0, width, height, blend);
+}
+
 void draw_message(Gdiplus::Graphics& graphics, const LayoutRect& area) {
     const std::unique_ptr<Gdiplus::Font> font = create_ui_font(18.0f, Gdiplus::FontStyleRegular);
     const Gdiplus::SolidBrush brush{Gdiplus::Color(kMessageColour)};
@@ -71,9 +83,9 @@ bool load_carousel_picture(HINSTANCE instance, int resource, int slot) {
     if (!stream) {
         return false;
     }
+    // The slot's old picture goes before the old stream it may still read.
+    carousel.source_pictures[slot].reset(Gdiplus::Image::FromStream(stream.get()));
     carousel.picture_streams[slot] = std::move(stream);
-    carousel.source_pictures[slot].reset(
-        Gdiplus::Image::FromStream(carousel.picture_streams[slot].get()));
     if (carousel.source_pictures[slot] &&
         carousel.source_pictures[slot]->GetLastStatus() == Gdiplus::Ok) {
         return true;
@@ -132,16 +144,16 @@ bool ensure_scaled_picture(const LayoutRect& area, int slot) {
     return true;
 }
 
-void draw_carousel_picture(Gdiplus::Graphics& graphics, const LayoutRect& area, int slot,
+bool draw_carousel_picture(Gdiplus::Graphics& graphics, const LayoutRect& area, int slot,
                            float opacity) {
     if (!ensure_scaled_picture(area, slot)) {
         draw_message(graphics, area);
-        return;
+        return false;
     }
     // Fully transparent draws change no pixel; the copy above is still made,
     // so no scaling ever happens during a crossfade.
     if (opacity <= 0.0f) {
-        return;
+        return true;
     }
     // Where a 1:1 draw at this offset lands: a half-pixel offset rounds up,
     // as nearest-neighbour sampling at pixel centres does.
@@ -150,15 +162,9 @@ void draw_carousel_picture(Gdiplus::Graphics& graphics, const LayoutRect& area, 
     const int x = static_cast<int>(std::lround(area.x + (area.width - static_cast<float>(width)) * 0.5f));
     const int y = static_cast<int>(std::lround(area.y + (area.height - static_cast<float>(height)) * 0.5f));
     HDC target = graphics.GetHDC();
-    UniqueMemoryDc source(CreateCompatibleDC(target));
-    const HGDIOBJ previous = SelectObject(source.get(), carousel.scaled_pixels[slot].get());
-    // Per-pixel alpha as well as the opacity: the bicubic scaling leaves the
-    // copy's edge pixels partly transparent.
-    const BLENDFUNCTION blend{AC_SRC_OVER, 0, static_cast<BYTE>(std::lround(opacity * 255.0f)),
-                              AC_SRC_ALPHA};
-    GdiAlphaBlend(target, x, y, width, height, source.get(), 0, 0, width, height, blend);
-    SelectObject(source.get(), previous);
+    blend_scaled_copy(target, slot, x, y, opacity);
     graphics.ReleaseHDC(target);
+    return true;
 }
 
 void release_carousel() {

@@ -22,11 +22,14 @@ inline constexpr int kFirstBannerResource = IDR_BANNER_1;
 // that frames can blend it with GdiAlphaBlend: several times cheaper per
 // frame than a GDI+ draw through a colour matrix, with the same pixels up to
 // the opacity's 1/255 steps. The DIB outlives the bitmap that borrows it.
+//
+// Members are declared so that destruction at exit, which runs in reverse,
+// still drops each borrower before what it borrows.
 struct Carousel {
-    std::unique_ptr<Gdiplus::Image> source_pictures[kCarouselSlots];
-    std::unique_ptr<Gdiplus::Bitmap> scaled_pictures[kCarouselSlots];
-    UniqueGdiBitmap scaled_pixels[kCarouselSlots];
     UniqueStream picture_streams[kCarouselSlots];
+    std::unique_ptr<Gdiplus::Image> source_pictures[kCarouselSlots];
+    UniqueGdiBitmap scaled_pixels[kCarouselSlots];
+    std::unique_ptr<Gdiplus::Bitmap> scaled_pictures[kCarouselSlots];
     int scaled_widths[kCarouselSlots] = {};
     int scaled_heights[kCarouselSlots] = {};
 };
@@ -41,8 +44,8 @@ bool load_carousel_picture(HINSTANCE instance, int resource, int slot);
 bool ensure_scaled_picture(const LayoutRect& area, int slot);
 
 // Draws the slot centred in `area` at `opacity`, or a red message when the
-// slot cannot be drawn.
-void draw_carousel_picture(Gdiplus::Graphics& graphics, const LayoutRect& area, int slot,
+// slot cannot be drawn; false when the message was drawn.
+bool draw_carousel_picture(Gdiplus::Graphics& graphics, const LayoutRect& area, int slot,
                            float opacity);
 
 // Empties every slot: scaled copy, then picture, then the stream it reads.

@@ -116,27 +116,38 @@ FrameContent compose_frame(int width, int height, std::uint64_t elapsed_ms,
     return frame;
 }
 
-void draw_frame(Gdiplus::Graphics& graphics, const FrameContent& frame) {
+void draw_header(Gdiplus::Graphics& graphics, const FrameContent& frame,
+                 const WindowLayout& layout) {
     graphics.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
     graphics.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
     graphics.SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
     graphics.Clear(Gdiplus::Color(kBackgroundColour));
-
-    const WindowLayout layout = compute_layout(frame.width, frame.height);
     fill_rect(graphics, kBarColour, layout.header_rect);
     draw_text(graphics, frame.status_text, 32.0f, Gdiplus::FontStyleBold, kStatusColour,
               Gdiplus::StringAlignmentCenter, layout.header_rect);
+}
 
-    draw_carousel_picture(graphics, layout.carousel_rect, frame.carousel.current, 1.0f);
-    draw_carousel_picture(graphics, layout.carousel_rect, frame.carousel.next, frame.carousel.fade);
-
+void draw_footer(Gdiplus::Graphics& graphics, const FrameContent& frame,
+                 const WindowLayout& layout) {
     fill_rect(graphics, kBarColour, layout.footer_rect);
     draw_text(graphics, frame.progress_line, 18.0f, Gdiplus::FontStyleRegular, kProgressTextColour,
               Gdiplus::StringAlignmentNear, layout.progress_text_rect);
-
     fill_rounded_rect(graphics, Gdiplus::SolidBrush(Gdiplus::Color(kTrackColour)),
                       layout.track_rect, kBarRadius);
     draw_progress_fill(graphics, layout.track_rect, frame.fraction, frame.completed);
+}
+
+bool draw_frame(Gdiplus::Graphics& graphics, const FrameContent& frame) {
+    const WindowLayout layout = compute_layout(frame.width, frame.height);
+    draw_header(graphics, frame, layout);
+    // The next slot is drawn even at opacity 0, so that its scaled copy is
+    // made before its fade begins.
+    const bool current_shown =
+        draw_carousel_picture(graphics, layout.carousel_rect, frame.carousel.current, 1.0f);
+    const bool next_shown = draw_carousel_picture(graphics, layout.carousel_rect,
+                                                  frame.carousel.next, frame.carousel.fade);
+    draw_footer(graphics, frame, layout);
+    return current_shown && next_shown;
 }
 
 void paint_window(HWND window) {
@@ -153,11 +164,13 @@ void paint_window(HWND window) {
                                     download_state.bytes_received.load(),
                                     download_state.bytes_total.load()};
     FrameContent frame = compose_frame(width, height, elapsed, snapshot);
-    // Most frames of an idle or steady window repeat the last one exactly.
+    // Most frames of an idle or steady window repeat the last one exactly. A
+    // frame that had to show the carousel's message is not kept: the next
+    // paint tries the scaling again.
     if (!(frame == back_buffer.drawn)) {
         Gdiplus::Graphics graphics(back_buffer.memory_dc.get());
-        draw_frame(graphics, frame);
-        back_buffer.drawn = std::move(frame);
+        const bool pictures_shown = draw_frame(graphics, frame);
+        back_buffer.drawn = pictures_shown ? std::move(frame) : FrameContent{};
     }
     BitBlt(paint.dc(), 0, 0, width, height, back_buffer.memory_dc.get(), 0, 0, SRCCOPY);
 }

@@ -51,7 +51,16 @@ void paint_window(HWND window);
 FrameContent compose_frame(int width, int height, std::uint64_t elapsed_ms,
                            const ProgressSnapshot& snapshot);
 
-void draw_frame(Gdiplus::Graphics& graphics, const FrameContent& frame);
+// The whole frame, in paint order: header, carousel, footer. False when a
+// carousel slot could not be shown and its message was drawn instead.
+bool draw_frame(Gdiplus::Graphics& graphics, const FrameContent& frame);
+
+// The frame's parts around the carousel; the header part also prepares the
+// surface and clears it.
+void draw_header(Gdiplus::Graphics& graphics, const FrameContent& frame,
+                 const WindowLayout& layout);
+void draw_footer(Gdiplus::Graphics& graphics, const FrameContent& frame,
+                 const WindowLayout& layout);
 
 // Drops the back buffer; safe when none is held.
 void release_back_buffer();

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "tests/support/memory_surface.h"
 #include "ui/carousel.h"
 #include "ui/layout.h"
 
@@ -34,51 +35,6 @@ private:
     ULONG_PTR token_ = 0;
 };
 
-// A screen-compatible surface like the back buffer, readable as 0xAARRGGBB.
-class Surface {
-public:
-    Surface(int width, int height) : width_(width), height_(height) {
-        HDC screen = GetDC(nullptr);
-        dc_ = CreateCompatibleDC(screen);
-        bitmap_ = CreateCompatibleBitmap(screen, width, height);
-        ReleaseDC(nullptr, screen);
-        previous_ = SelectObject(dc_, bitmap_);
-    }
-    Surface(const Surface&) = delete;
-    Surface& operator=(const Surface&) = delete;
-    ~Surface() {
-        SelectObject(dc_, previous_);
-        DeleteObject(bitmap_);
-        DeleteDC(dc_);
-    }
-
-    HDC dc() const { return dc_; }
-
-    std::vector<std::uint32_t> pixels() const {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = width_;
-        info.bmiHeader.biHeight = -height_;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        std::vector<std::uint32_t> result(static_cast<size_t>(width_) * height_);
-        GdiFlush();
-        GetDIBits(dc_, bitmap_, 0, height_, result.data(), &info, DIB_RGB_COLORS);
-        for (std::uint32_t& pixel : result) {
-            pixel &= 0x00FFFFFF;
-        }
-        return result;
-    }
-
-private:
-    int width_;
-    int height_;
-    HDC dc_;
-    HBITMAP bitmap_;
-    HGDIOBJ previous_;
-};
-
 struct Draw {
     int slot;
     float opacity;
@@ -90,10 +46,10 @@ void prepare(Gdiplus::Graphics& graphics) {
     graphics.Clear(Gdiplus::Color(kBackground));
 }
 
-std::vector<std::uint32_t> drawn_by_carousel(Surface& surface, const LayoutRect& area,
+std::vector<std::uint32_t> drawn_by_carousel(MemorySurface& surface, const LayoutRect& area,
                                              const std::vector<Draw>& draws) {
     {
-        Gdiplus::Graphics graphics(surface.dc());
+        Gdiplus::Graphics graphics(surface.dc.get());
         prepare(graphics);
         for (const Draw& draw : draws) {
             draw_carousel_picture(graphics, area, draw.slot, draw.opacity);
@@ -104,10 +60,10 @@ std::vector<std::uint32_t> drawn_by_carousel(Surface& surface, const LayoutRect&
 
 // The scaled copy drawn 1:1 through a colour matrix whose alpha entry is the
 // opacity, at the centred floating-point position.
-std::vector<std::uint32_t> drawn_by_colour_matrix(Surface& surface, const LayoutRect& area,
+std::vector<std::uint32_t> drawn_by_colour_matrix(MemorySurface& surface, const LayoutRect& area,
                                                   const std::vector<Draw>& draws) {
     {
-        Gdiplus::Graphics graphics(surface.dc());
+        Gdiplus::Graphics graphics(surface.dc.get());
         prepare(graphics);
         for (const Draw& draw : draws) {
             const int width = carousel.scaled_widths[draw.slot];
@@ -166,7 +122,7 @@ TEST(CarouselDraw, BlendGivesTheColourMatrixPixelsAtEveryOpacityAndOffset) {
     };
     for (const Case& c : cases) {
         const LayoutRect area = compute_layout(c.width, c.height).carousel_rect;
-        Surface surface(c.width, c.height);
+        MemorySurface surface(c.width, c.height);
         const std::vector<std::uint32_t> fast = drawn_by_carousel(surface, area, c.draws);
         const std::vector<std::uint32_t> reference = drawn_by_colour_matrix(surface, area, c.draws);
         // Each blend rounds an 8-bit alpha product, the two ways may differ by
@@ -181,10 +137,10 @@ TEST(CarouselDraw, TransparentDrawChangesNoPixelButMakesTheScaledCopy) {
     GdiplusSession session;
     ASSERT_TRUE(load_carousel_picture(GetModuleHandleW(nullptr), kFirstBannerResource, 0));
     const LayoutRect area = compute_layout(840, 500).carousel_rect;
-    Surface surface(840, 500);
+    MemorySurface surface(840, 500);
     std::vector<std::uint32_t> background;
     {
-        Gdiplus::Graphics graphics(surface.dc());
+        Gdiplus::Graphics graphics(surface.dc.get());
         prepare(graphics);
     }
     background = surface.pixels();
