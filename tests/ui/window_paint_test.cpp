@@ -109,6 +109,46 @@ TEST(WindowPaint, DownloadingFillsHalfTheTrackWithTheBlueToTealGradient) {
     EXPECT_EQ(exit_code, 0);
 }
 
+namespace {
+
+// Rightmost pixel of the progress line's light text, or -1 when there is none.
+int progress_line_right_edge(const Capture& capture) {
+    const LayoutRect box = Probe(capture).layout.progress_text_rect;
+    int right = -1;
+    for (int y = static_cast<int>(box.y); y < static_cast<int>(box.y + box.height); ++y) {
+        for (int x = 0; x < capture.width; ++x) {
+            if (green(capture.at(x, y)) > 150) {
+                right = std::max(right, x);
+            }
+        }
+    }
+    return right;
+}
+
+}  // namespace
+
+TEST(WindowPaint, ATransferInProgressShowsItsSampledSpeedAndRemainingTime) {
+    constexpr std::uint64_t kMiB = 1048576;
+    int right_before_speed = -1;
+    int right_with_speed = -1;
+    const int exit_code = run_window_with({no_work, no_work}, [&](HWND window) {
+        set_progress(Downloading, 280 * kMiB, 700 * kMiB, L"正在下载Talvoren软件包");
+        Sleep(200);
+        right_before_speed = progress_line_right_edge(capture_client(window));
+        // About 6 MB/s in the 50 ms steps a transfer worker's writes arrive in.
+        for (int step = 0; step < 30; ++step) {
+            download_state.bytes_received.fetch_add(300 * 1024);
+            Sleep(50);
+        }
+        right_with_speed =
+            progress_line_right_edge(settle_and_capture(window, L"downloading-live.png"));
+    });
+    EXPECT_EQ(exit_code, 0);
+    ASSERT_GT(right_before_speed, 0);
+    // "    剩余时间: 1 分 6 秒" and a wider speed add well over 100 pixels.
+    EXPECT_GT(right_with_speed, right_before_speed + 100);
+}
+
 TEST(WindowPaint, CompletedFillsTheWholeTrackSolidGreen) {
     const int exit_code = run_window_with({no_work, no_work}, [](HWND window) {
         set_progress(Completed, 1000, 1000, L"TalvorenSetup.zip 下载完成");
