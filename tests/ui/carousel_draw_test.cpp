@@ -114,11 +114,12 @@ TEST(CarouselDraw, BlendGivesTheColourMatrixPixelsAtEveryOpacityAndOffset) {
     };
     const Case cases[] = {
         {840, 500, {{0, 1.0f}}},                 // 840 x 315 at y 84.5
+        {840, 500, {{0, 1.0f}, {1, 0.0f}}},      // outside a fade: no change
         {840, 500, {{0, 1.0f}, {1, 0.5f}}},      // mid-crossfade
         {840, 500, {{2, 1.0f}, {3, 0.004f}}},    // a fade just begun
         {840, 500, {{3, 1.0f}, {0, 0.999f}}},    // a fade about to end
-        {900, 700, {{1, 1.0f}, {2, 0.25f}}},     // height-bound, centred across
-        {1001, 777, {{0, 1.0f}, {1, 0.75f}}},    // odd sizes: half-pixel on both axes
+        {1600, 700, {{1, 1.0f}, {2, 0.25f}}},    // height-bound: 1339 x 502 at x 130.5
+        {1001, 777, {{0, 1.0f}, {1, 0.75f}}},    // fractional band edges
     };
     for (const Case& c : cases) {
         const LayoutRect area = compute_layout(c.width, c.height).carousel_rect;
@@ -131,21 +132,4 @@ TEST(CarouselDraw, BlendGivesTheColourMatrixPixelsAtEveryOpacityAndOffset) {
             << c.width << "x" << c.height << ", " << c.draws.size() << " draws, last opacity "
             << c.draws.back().opacity;
     }
-}
-
-TEST(CarouselDraw, TransparentDrawChangesNoPixelButMakesTheScaledCopy) {
-    GdiplusSession session;
-    ASSERT_TRUE(load_carousel_picture(GetModuleHandleW(nullptr), kFirstBannerResource, 0));
-    const LayoutRect area = compute_layout(840, 500).carousel_rect;
-    MemorySurface surface(840, 500);
-    std::vector<std::uint32_t> background;
-    {
-        Gdiplus::Graphics graphics(surface.dc.get());
-        prepare(graphics);
-    }
-    background = surface.pixels();
-    EXPECT_EQ(drawn_by_carousel(surface, area, {{0, 0.0f}}), background);
-    ASSERT_TRUE(carousel.scaled_pictures[0]);
-    EXPECT_EQ(carousel.scaled_widths[0], 840);
-    EXPECT_EQ(carousel.scaled_heights[0], 315);
 }
