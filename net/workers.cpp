@@ -1,5 +1,219 @@
 #include "net/workers.h"
 
-void PreparationWorker(HWND) noexcept {}
+#include <cstddef>
+#include <cstdint>
+#include <vector>
 
-void TransferWorker(HWND) noexcept {}
+#include "app/download_state.h"
+#include "app/handles.h"
+#include "net/file_location.h"
+#include "net/http_request.h"
+#include "net/manifest.h"
+#include "net/package_size.h"
+
+namespace {
+
+constexpr DWORD kTransferBufferSize = 1048576;
+constexpr DWORD kVolumePathLength = 260;
+
+bool cancel_requested() {
+    return download_state.cancel_requested.load();
+}
+
+enum class Preparation { Ready, ManifestUnreadable, SizeUnknown, FreeSpaceUnknown };
+
+enum class Transfer { Completed, Cancelled, ConnectionFailed, FileFailed, Interrupted };
+
+// The texts the workers show for their failed steps, chosen here only.
+const wchar_t* failure_text(Preparation outcome) {
+    switch (outcome) {
+    case Preparation::ManifestUnreadable:
+        return L"无法读取安装包下载地址";
+    case Preparation::SizeUnknown:
+        return L"无法获取安装包大小";
+    default:
+        return L"无法读取磁盘剩余空间";
+    }
+}
+
+const wchar_t* failure_text(Transfer outcome) {
+    switch (outcome) {
+    case Transfer::ConnectionFailed:
+        return L"无法连接安装包下载服务器";
+    case Transfer::FileFailed:
+        return L"无法在程序目录创建安装包文件";
+    default:
+        return L"安装包下载中断，未完成的文件已删除。";
+    }
+}
+
+std::wstring space_warning_text(const std::wstring& drive_label) {
+    return drive_label + L"盘剩余空间不足, 下载取消";
+}
+
+std::wstring completion_text(const std::wstring& package_path) {
+    return package_path.substr(package_path.rfind(L'\\') + 1) + L" 下载完成";
+}
+
+struct PackagePlan {
+    std::wstring url;
+    std::uint64_t size = 0;
+    std::wstring directory;
+    std::uint64_t free_bytes = 0;
+};
+
+Preparation prepare(PackagePlan& plan) {
+    if (!fetch_manifest(plan.url)) {
+        return Preparation::ManifestUnreadable;
+    }
+    if (!query_package_size(plan.url, plan.size)) {
+        return Preparation::SizeUnknown;
+    }
+    plan.directory = program_directory();
+    // The directory itself, not its root: the answer then honours quotas and
+    // mount points below the root.
+    ULARGE_INTEGER free_bytes{};
+    if (!GetDiskFreeSpaceExW(plan.directory.c_str(), &free_bytes, nullptr, nullptr)) {
+        return Preparation::FreeSpaceUnknown;
+    }
+    plan.free_bytes = free_bytes.QuadPart;
+    return Preparation::Ready;
+}
+
+std::wstring volume_drive_label(const std::wstring& directory) {
+    wchar_t volume_path[kVolumePathLength] = {};
+    if (!GetVolumePathNameW(directory.c_str(), volume_path, kVolumePathLength)) {
+        return drive_label(L"");
+    }
+    return drive_label(volume_path);
+}
+
+// Copies the response body into `file`, counting every written byte in
+// bytes_received. False when a read or a write failed, or when the body grew
+// past `total`: such a body can never complete, so it is not written on.
+bool copy_body(HINTERNET request, HANDLE file, std::uint64_t total) {
+    if (cancel_requested()) {
+        return true;
+    }
+    // On the heap: a static megabyte would sit in the image for the whole run.
+    std::vector<std::byte> buffer(kTransferBufferSize);
+    for (;;) {
+        DWORD bytes_read = 0;
+        if (!WinHttpReadData(request, buffer.data(), kTransferBufferSize, &bytes_read)) {
+            return false;
+        }
+        if (bytes_read == 0) {
+            return true;
+        }
+        std::uint64_t received = 0;
+        for (DWORD offset = 0; offset < bytes_read;) {
+            DWORD written = 0;
+            if (!WriteFile(file, buffer.data() + offset, bytes_read - offset, &written, nullptr) ||
+                written == 0) {
+                return false;
+            }
+            offset += written;
+            received = download_state.bytes_received.fetch_add(written) + written;
+        }
+        if (received > total) {
+            return false;
+        }
+        if (cancel_requested()) {
+            return true;
+        }
+    }
+}
+
+Transfer transfer(const std::wstring& url, const std::wstring& path, HttpRequest& http) {
+    if (!open_request(url, L"GET", http) || !status_is_success(http.request.get())) {
+        return Transfer::ConnectionFailed;
+    }
+    bool complete = false;
+    {
+        // Readers may look at the growing file; nobody may write or delete it.
+        const UniqueKernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                                  nullptr, CREATE_ALWAYS,
+                                                  FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL,
+                                                  nullptr));
+        if (!file) {
+            return Transfer::FileFailed;
+        }
+        complete = copy_body(http.request.get(), file.get(), download_state.bytes_total.load());
+    }
+    if (cancel_requested()) {
+        DeleteFileW(path.c_str());
+        return Transfer::Cancelled;
+    }
+    const std::uint64_t total = download_state.bytes_total.load();
+    if (complete && download_state.bytes_received.load() == total) {
+        return Transfer::Completed;
+    }
+    DeleteFileW(path.c_str());
+    return Transfer::Interrupted;
+}
+
+}  // namespace
+
+std::wstring drive_label(const std::wstring& volume_path) {
+    if (volume_path.size() >= 2 && volume_path[1] == L':') {
+        return volume_path.substr(0, 1);
+    }
+    return L"当前磁盘";
+}
+
+void PreparationWorker(HWND window) noexcept {
+    PackagePlan plan;
+    const Preparation outcome = prepare(plan);
+    if (outcome != Preparation::Ready) {
+        report_failure(window, failure_text(outcome));
+        return;
+    }
+    const std::wstring label = volume_drive_label(plan.directory);
+    const std::wstring path = package_file_path(plan.directory, package_file_name(plan.url));
+
+    download_state.bytes_total.exchange(plan.size);
+    download_state.bytes_received.exchange(0);
+    {
+        std::lock_guard lock(download_state.state_mutex);
+        download_state.package_url = plan.url;
+        download_state.package_path = path;
+    }
+    if (plan.free_bytes >= plan.size) {
+        download_state.phase.exchange(AwaitingConfirmation);
+        if (!cancel_requested()) {
+            PostMessageW(window, WM_APP_CONFIRM, 0, 0);
+        }
+        return;
+    }
+    const std::wstring warning = space_warning_text(label);
+    {
+        std::lock_guard lock(download_state.state_mutex);
+        download_state.status_text = warning;
+        download_state.message_text = warning;
+    }
+    download_state.phase.exchange(Cancelled);
+    if (!cancel_requested()) {
+        PostMessageW(window, WM_APP_DISK_WARNING, 0, 0);
+    }
+}
+
+void TransferWorker(HWND window) noexcept {
+    std::wstring url;
+    std::wstring path;
+    {
+        std::lock_guard lock(download_state.state_mutex);
+        url = download_state.package_url;
+        path = download_state.package_path;
+    }
+    // Outlives the report below: failures are reported before the request,
+    // connection and session are closed.
+    HttpRequest http;
+    const Transfer outcome = transfer(url, path, http);
+    if (outcome == Transfer::Completed) {
+        download_state.phase.exchange(Completed);
+        set_status_text(completion_text(path));
+        PostMessageW(window, WM_APP_COMPLETED, 0, 0);
+    } else if (outcome != Transfer::Cancelled) {
+        report_failure(window, failure_text(outcome));
+    }
+}

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 // Manifest, package size, free space and package path; ends with
 // WM_APP_CONFIRM, WM_APP_DISK_WARNING or a failure report.
 void PreparationWorker(HWND window) noexcept;
@@ -13,3 +15,7 @@ void PreparationWorker(HWND window) noexcept;
 // failure report, or (when the window is closing) silently, with no partial
 // file left behind.
 void TransferWorker(HWND window) noexcept;
+
+// The drive letter that begins a volume path such as "C:\", or "当前磁盘"
+// when the path does not begin with a letter and a colon.
+std::wstring drive_label(const std::wstring& volume_path);

@@ -23,8 +23,9 @@ int run_window_with(WorkerBodies bodies, const std::function<void(HWND)>& drive,
     return exit_code;
 }
 
-bool wait_until(const std::function<bool()>& condition) {
-    for (int i = 0; i < 500; ++i) {
+bool wait_until(const std::function<bool()>& condition, DWORD timeout_ms) {
+    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+    while (GetTickCount64() < deadline) {
         if (condition()) {
             return true;
         }

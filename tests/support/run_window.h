@@ -13,7 +13,7 @@ inline constexpr DWORD kWindowTimeoutMs = 10000;
 int run_window_with(WorkerBodies bodies, const std::function<void(HWND)>& drive,
                     int show_command = SW_SHOWNORMAL);
 
-// Polls for up to five seconds.
-bool wait_until(const std::function<bool()>& condition);
+// Polls `condition` every 10 ms for up to `timeout_ms`; its last answer.
+bool wait_until(const std::function<bool()>& condition, DWORD timeout_ms = 5000);
 
 void no_work(HWND window) noexcept;

@@ -46,9 +46,49 @@ int window_info(HWND window) {
     return 0;
 }
 
+// Opens `path` the way another program would while the downloader holds it:
+// read, write or delete access, with every kind of sharing offered so that
+// only the downloader's own share mode can refuse.
+int try_open(const std::wstring& path, const std::wstring& access_name) {
+    DWORD access = 0;
+    if (access_name == L"read") access = GENERIC_READ;
+    if (access_name == L"write") access = GENERIC_WRITE;
+    if (access_name == L"delete") access = DELETE;
+    if (access == 0) {
+        return 2;
+    }
+    HANDLE file = CreateFileW(path.c_str(), access,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        std::printf("error=%lu\n", GetLastError());
+        return 1;
+    }
+    CloseHandle(file);
+    std::puts("opened");
+    return 0;
+}
+
+// Keeps `path` open for reading without write sharing for `ms`, as an
+// archive viewer holding the package would; prints "held" once it has it.
+int hold_open(const std::wstring& path, DWORD ms) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        std::printf("error=%lu\n", GetLastError());
+        return 1;
+    }
+    std::puts("held");
+    std::fflush(stdout);
+    Sleep(ms);
+    CloseHandle(file);
+    return 0;
+}
+
 int usage() {
     std::fputs("usage: window_probe wait-window MS | info | close | resize W H | minimize | restore\n"
-               "       wait-box CAPTION MS | press-box CAPTION yes|no|ok MS | no-box CAPTION MS\n",
+               "       wait-box CAPTION MS | press-box CAPTION yes|no|ok MS | no-box CAPTION MS\n"
+               "       try-open FILE read|write|delete | hold-open FILE MS\n",
                stderr);
     return 2;
 }
@@ -82,6 +122,12 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"no-box" && argc == 4) {
         Sleep(number(argv[3]));
         return find_message_box(argv[2]) == nullptr ? 0 : 1;
+    }
+    if (command == L"try-open" && argc == 4) {
+        return try_open(argv[2], argv[3]);
+    }
+    if (command == L"hold-open" && argc == 4) {
+        return hold_open(argv[2], number(argv[3]));
     }
     HWND window = FindWindowW(kWindowClass, nullptr);
     if (window == nullptr) {

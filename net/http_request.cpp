@@ -1,0 +1,95 @@
+#include "net/http_request.h"
+
+namespace {
+
+constexpr wchar_t kUserAgent[] = L"OmbrixDownloader/1.0";
+constexpr int kResolveTimeoutMs = 15000;
+constexpr int kConnectTimeoutMs = 15000;
+constexpr int kSendTimeoutMs = 30000;
+// Short on purpose: a stalled server must not keep a closing window waiting.
+constexpr int kReceiveTimeoutMs = 5000;
+
+// Request flags for a scheme; false for anything but http and https.
+bool request_flags_for(INTERNET_SCHEME scheme, DWORD& flags) {
+    if (scheme == INTERNET_SCHEME_HTTP) {
+        flags = 0;
+        return true;
+    }
+    if (scheme == INTERNET_SCHEME_HTTPS) {
+        flags = WINHTTP_FLAG_SECURE;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool crack_url(const std::wstring& url, UrlParts& parts) {
+    URL_COMPONENTS components{};
+    components.dwStructSize = sizeof(components);
+    // All-ones lengths ask for each piece as a pointer into `url`.
+    components.dwHostNameLength = static_cast<DWORD>(-1);
+    components.dwUrlPathLength = static_cast<DWORD>(-1);
+    components.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!WinHttpCrackUrl(url.c_str(), 0, 0, &components)) {
+        return false;
+    }
+    parts.scheme = components.nScheme;
+    parts.port = components.nPort;
+    parts.host.assign(components.lpszHostName, components.dwHostNameLength);
+    parts.path.assign(components.lpszUrlPath, components.dwUrlPathLength);
+    parts.extra.assign(components.lpszExtraInfo, components.dwExtraInfoLength);
+    return true;
+}
+
+bool is_http_address(const std::wstring& url) {
+    UrlParts parts;
+    DWORD flags = 0;
+    return crack_url(url, parts) && request_flags_for(parts.scheme, flags);
+}
+
+bool open_request(const std::wstring& url, const wchar_t* verb, HttpRequest& http) {
+    UrlParts parts;
+    DWORD flags = 0;
+    if (!crack_url(url, parts) || !request_flags_for(parts.scheme, flags)) {
+        return false;
+    }
+    std::wstring target = parts.path + parts.extra;
+    if (target.empty()) {
+        target = L"/";
+    }
+
+    http.session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                   WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!http.session) {
+        return false;
+    }
+    WinHttpSetTimeouts(http.session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
+                       kReceiveTimeoutMs);
+
+    http.connection.reset(WinHttpConnect(http.session.get(), parts.host.c_str(), parts.port, 0));
+    if (!http.connection) {
+        return false;
+    }
+    http.request.reset(WinHttpOpenRequest(http.connection.get(), verb, target.c_str(), nullptr,
+                                          WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+    if (!http.request) {
+        return false;
+    }
+    if (!WinHttpSendRequest(http.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+        return false;
+    }
+    return WinHttpReceiveResponse(http.request.get(), nullptr) != FALSE;
+}
+
+bool status_is_success(HINTERNET request) {
+    DWORD status = 0;
+    DWORD length = sizeof(status);
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &length,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        return false;
+    }
+    return status >= 200 && status <= 299;
+}

@@ -1,0 +1,86 @@
+"""The loopback distribution servers that the network tests share, started
+once per ctest run by a fixture and stopped by its cleanup:
+
+  https://localhost:8443  trusted by the session's prefix; serves ROOT, which
+                          holds the manifest /clients/version.txt
+  http://localhost:8480   the same ROOT over plain HTTP
+  https://localhost:8444  the same ROOT, but with a certificate from a CA the
+                          prefix does not trust
+
+Each logs "METHOD TARGET USER-AGENT" per request to LOGS[port].
+
+    python3 servers.py start|stop
+"""
+
+import os
+import pathlib
+import signal
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, str(pathlib.Path(__file__).parent))
+import harness  # noqa: E402
+
+DIST_SERVER = harness.REPO / "tools" / "dist_server.py"
+MAKE_CERT = harness.REPO / "tools" / "make-cert.sh"
+SERVE = harness.BUILD / "serve"
+ROOT = SERVE / "root"
+MANIFEST = ROOT / "clients" / "version.txt"
+CERTS = pathlib.Path(os.environ.get("TALVOREN_TEST_CERTS", harness.REPO / "build" / "certs"))
+UNTRUSTED_CERTS = SERVE / "untrusted-certs"
+HTTPS_PORT, HTTP_PORT, UNTRUSTED_PORT = 8443, 8480, 8444
+LOGS = {port: SERVE / f"{port}.log" for port in (HTTPS_PORT, HTTP_PORT, UNTRUSTED_PORT)}
+
+
+def start_server(port, certs, log, root=ROOT, host="127.0.0.1", extra=()):
+    """Starts dist_server.py in a session of its own and waits until it
+    listens; returns its Popen."""
+    ready = SERVE / f"{port}.ready"
+    ready.unlink(missing_ok=True)
+    command = [sys.executable, str(DIST_SERVER), "--host", host, "--port", str(port),
+               "--root", str(root), "--log", str(log), "--ready-file", str(ready), *extra]
+    if certs:
+        command += ["--cert", str(certs / "server-chain.pem"), "--key", str(certs / "server.key")]
+    with open(SERVE / f"{port}.err", "wb") as err:
+        server = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=err, stderr=err,
+                                  start_new_session=True)
+    if not harness.wait_until(lambda: ready.exists() or server.poll() is not None, 10):
+        server.kill()
+    if not ready.exists():
+        raise RuntimeError(f"dist_server on port {port} did not start; see {SERVE}/{port}.err")
+    return server
+
+
+def start():
+    SERVE.mkdir(parents=True, exist_ok=True)
+    (ROOT / "clients").mkdir(parents=True, exist_ok=True)
+    subprocess.run([str(MAKE_CERT), str(UNTRUSTED_CERTS), "localhost"], check=True,
+                   stdout=subprocess.DEVNULL)
+    for port, certs in ((HTTPS_PORT, CERTS), (HTTP_PORT, None),
+                        (UNTRUSTED_PORT, UNTRUSTED_CERTS)):
+        LOGS[port].write_text("")
+        server = start_server(port, certs, LOGS[port])
+        (SERVE / f"{port}.pid").write_text(f"{server.pid}\n")
+
+
+def stop():
+    for port in LOGS:
+        pid_file = SERVE / f"{port}.pid"
+        if not pid_file.exists():
+            continue
+        pid = int(pid_file.read_text())
+        pid_file.unlink()
+        try:
+            os.kill(pid, signal.SIGTERM)
+        except ProcessLookupError:
+            continue
+        harness.wait_until(lambda: not pathlib.Path(f"/proc/{pid}").exists(), 5)
+
+
+def log_lines(port=HTTPS_PORT):
+    return LOGS[port].read_text(encoding="utf-8").splitlines()
+
+
+if __name__ == "__main__":
+    {"start": start, "stop": stop}[sys.argv[1]]()
