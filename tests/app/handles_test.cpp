@@ -62,3 +62,17 @@ TEST(UniqueHandle, FailureValuesAreEmptyAndClosingKeepsTheLastError) {
     owner.reset();
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 }
+
+TEST(SelectionScope, PutsThePreviousObjectBackSoTheSelectedOneCanBeDeleted) {
+    const UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
+    ASSERT_TRUE(dc);
+    const HGDIOBJ original = GetCurrentObject(dc.get(), OBJ_BITMAP);
+    HBITMAP raw = CreateCompatibleBitmap(dc.get(), 4, 4);
+    {
+        const UniqueGdiBitmap bitmap(raw);
+        const SelectionScope selection(dc.get(), bitmap.get());
+        EXPECT_EQ(GetCurrentObject(dc.get(), OBJ_BITMAP), raw);
+    }
+    EXPECT_EQ(GetCurrentObject(dc.get(), OBJ_BITMAP), original);
+    EXPECT_EQ(GetObjectType(raw), 0u);  // deleted, which fails while still selected
+}
