@@ -133,7 +133,10 @@ TEST(WindowPaint, ATransferInProgressShowsItsSampledSpeedAndRemainingTime) {
     int right_with_speed = -1;
     const int exit_code = run_window_with({no_work, no_work}, [&](HWND window) {
         set_progress(Downloading, 280 * kMiB, 700 * kMiB, L"正在下载Talvoren软件包");
-        Sleep(200);
+        ASSERT_TRUE(wait_until([&] { return progress_line_right_edge(capture_client(window)) > 0; }));
+        // Two sampling intervals without new bytes: whatever the jump to 280 MB
+        // gave, the speed is back to 0 and no remaining time is shown.
+        Sleep(1200);
         right_before_speed = progress_line_right_edge(capture_client(window));
         // About 6 MB/s in the 50 ms steps a transfer worker's writes arrive in.
         for (int step = 0; step < 30; ++step) {
