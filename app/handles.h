@@ -57,45 +57,47 @@ struct KernelHandleTraits {
 };
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 
-struct InternetHandleTraits {
-    using pointer = HINTERNET;
+// Handles whose failure value is null, closed by one call.
+template <typename Pointer, auto Close>
+struct NullIsInvalidTraits {
+    using pointer = Pointer;
     static pointer empty() noexcept { return nullptr; }
     static bool is_valid(pointer h) noexcept { return h != nullptr; }
-    static void close(pointer h) noexcept { WinHttpCloseHandle(h); }
+    static void close(pointer h) noexcept { Close(h); }
 };
-using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
 
-struct GlobalMemoryTraits {
-    using pointer = HGLOBAL;
-    static pointer empty() noexcept { return nullptr; }
-    static bool is_valid(pointer h) noexcept { return h != nullptr; }
-    static void close(pointer h) noexcept { GlobalFree(h); }
-};
-using UniqueGlobalMemory = UniqueHandle<GlobalMemoryTraits>;
+inline void release_stream(IStream* stream) noexcept {
+    stream->Release();
+}
 
-struct ComStreamTraits {
-    using pointer = IStream*;
-    static pointer empty() noexcept { return nullptr; }
-    static bool is_valid(pointer h) noexcept { return h != nullptr; }
-    static void close(pointer h) noexcept { h->Release(); }
-};
-using UniqueStream = UniqueHandle<ComStreamTraits>;
+// DeleteObject takes any GDI object; the alias keeps the bitmap's own type.
+inline void delete_bitmap(HBITMAP bitmap) noexcept {
+    DeleteObject(bitmap);
+}
 
-struct MemoryDcTraits {
-    using pointer = HDC;
-    static pointer empty() noexcept { return nullptr; }
-    static bool is_valid(pointer h) noexcept { return h != nullptr; }
-    static void close(pointer h) noexcept { DeleteDC(h); }
-};
-using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
+using UniqueInternetHandle = UniqueHandle<NullIsInvalidTraits<HINTERNET, WinHttpCloseHandle>>;
+using UniqueGlobalMemory = UniqueHandle<NullIsInvalidTraits<HGLOBAL, GlobalFree>>;
+using UniqueStream = UniqueHandle<NullIsInvalidTraits<IStream*, release_stream>>;
+using UniqueMemoryDc = UniqueHandle<NullIsInvalidTraits<HDC, DeleteDC>>;
+using UniqueGdiBitmap = UniqueHandle<NullIsInvalidTraits<HBITMAP, delete_bitmap>>;
 
-struct GdiBitmapTraits {
-    using pointer = HBITMAP;
-    static pointer empty() noexcept { return nullptr; }
-    static bool is_valid(pointer h) noexcept { return h != nullptr; }
-    static void close(pointer h) noexcept { DeleteObject(h); }
+// SelectObject as a scope: the previous object goes back into the DC when the
+// scope ends, so what was selected can be deleted afterwards.
+class SelectionScope {
+public:
+    SelectionScope(HDC dc, HGDIOBJ object) noexcept : dc_(dc), previous_(SelectObject(dc, object)) {}
+    SelectionScope(const SelectionScope&) = delete;
+    SelectionScope& operator=(const SelectionScope&) = delete;
+    ~SelectionScope() {
+        if (previous_ != nullptr && previous_ != HGDI_ERROR) {
+            SelectObject(dc_, previous_);
+        }
+    }
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
 };
-using UniqueGdiBitmap = UniqueHandle<GdiBitmapTraits>;
 
 // BeginPaint/EndPaint as a scope, so no return path leaves a paint open.
 class PaintScope {

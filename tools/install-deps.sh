@@ -7,7 +7,7 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   wine64 xvfb xauth x11-apps fonts-wqy-microhei fonts-wine
   cmake ninja-build googletest imagemagick openssl python3 iproute2 nginx-light
-  util-linux e2fsprogs
+  util-linux e2fsprogs bc
 )
 
 missing=()

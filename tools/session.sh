@@ -52,6 +52,9 @@ start_test_session() {
   export TALVOREN_TEST_CERTS="$repo_root/build/certs"
   export TALVOREN_BUILD="$repo_root/build/test"
   export TALVOREN_RELEASE_EXE="$repo_root/build/release/TalvorenDownloader.exe"
+  mkdir -p build/test/screenshots
+  TALVOREN_SCREENSHOTS="$(winepath_of build/test/screenshots)"
+  export TALVOREN_SCREENSHOTS
 }
 
 winepath_of() {

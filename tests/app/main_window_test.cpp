@@ -8,13 +8,12 @@
 
 #include "app/download_state.h"
 #include "app/main_window.h"
+#include "tests/support/run_window.h"
 #include "tests/support/window_driver.h"
 
 namespace {
 
-constexpr DWORD kTimeoutMs = 10000;
-
-void no_work(HWND) noexcept {}
+constexpr DWORD kTimeoutMs = kWindowTimeoutMs;
 
 void ask_for_confirmation(HWND window) noexcept {
     {

@@ -11,6 +11,7 @@
 #include "net/file_location.h"
 #include "net/workers.h"
 #include "tests/net/served.h"
+#include "tests/support/run_window.h"
 #include "tests/support/window_driver.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "tests/support/window_driver.h"
 
-#include <thread>
+#include "app/main_window.h"
 
 namespace {
 
@@ -74,29 +74,4 @@ bool press_message_box_button(HWND box, int button_id) {
     }
     SendMessageW(button, BM_CLICK, 0, 0);
     return true;
-}
-
-int run_window_with(WorkerBodies bodies, const std::function<void(HWND)>& drive) {
-    worker_bodies = bodies;
-    std::thread driver([&] {
-        HWND window = wait_for_main_window(10000);
-        if (window != nullptr) {
-            drive(window);
-            PostMessageW(window, WM_CLOSE, 0, 0);
-        }
-    });
-    const int exit_code = run_application(GetModuleHandleW(nullptr), SW_SHOWNORMAL);
-    driver.join();
-    return exit_code;
-}
-
-bool wait_until(const std::function<bool()>& condition, DWORD timeout_ms) {
-    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
-    while (GetTickCount64() < deadline) {
-        if (condition()) {
-            return true;
-        }
-        Sleep(10);
-    }
-    return condition();
 }

@@ -1,0 +1,87 @@
+#include "tests/support/window_capture.h"
+
+#include <gdiplus.h>
+
+#include <cstdlib>
+
+namespace {
+
+Capture capture_dc(HDC source, int x, int y, int width, int height) {
+    Capture capture;
+    if (width <= 0 || height <= 0) {
+        return capture;
+    }
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC memory = CreateCompatibleDC(source);
+    HBITMAP bitmap = CreateDIBSection(source, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, source, x, y, SRCCOPY);
+    GdiFlush();
+    capture.width = width;
+    capture.height = height;
+    const auto* first = static_cast<const std::uint32_t*>(bits);
+    capture.pixels.assign(first, first + static_cast<size_t>(width) * height);
+    for (std::uint32_t& pixel : capture.pixels) {
+        pixel &= 0x00FFFFFF;
+    }
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    return capture;
+}
+
+}  // namespace
+
+Capture capture_client(HWND window) {
+    RECT client{};
+    GetClientRect(window, &client);
+    HDC dc = GetDC(window);
+    Capture capture = capture_dc(dc, 0, 0, client.right, client.bottom);
+    ReleaseDC(window, dc);
+    return capture;
+}
+
+Capture capture_screen() {
+    HDC dc = GetDC(nullptr);
+    Capture capture =
+        capture_dc(dc, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    ReleaseDC(nullptr, dc);
+    return capture;
+}
+
+bool save_png(const Capture& capture, const std::wstring& path) {
+    // image/png
+    const CLSID png = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
+    std::vector<std::uint32_t> pixels = capture.pixels;
+    Gdiplus::Bitmap bitmap(capture.width, capture.height, capture.width * 4,
+                           PixelFormat32bppRGB, reinterpret_cast<BYTE*>(pixels.data()));
+    return bitmap.Save(path.c_str(), &png, nullptr) == Gdiplus::Ok;
+}
+
+std::wstring screenshot_path(const std::wstring& name) {
+    wchar_t folder[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(L"TALVOREN_SCREENSHOTS", folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return name;
+    }
+    CreateDirectoryW(folder, nullptr);
+    return std::wstring(folder) + L"\\" + name;
+}
+
+bool colour_near(std::uint32_t actual, std::uint32_t expected, int tolerance) {
+    for (int shift = 0; shift <= 16; shift += 8) {
+        const int a = static_cast<int>((actual >> shift) & 0xFF);
+        const int e = static_cast<int>((expected >> shift) & 0xFF);
+        if (std::abs(a - e) > tolerance) {
+            return false;
+        }
+    }
+    return true;
+}
