@@ -4,36 +4,20 @@
 
 #include <cstdlib>
 
+#include "tests/support/memory_surface.h"
+
 namespace {
 
-Capture capture_dc(HDC source, int x, int y, int width, int height) {
+Capture capture_dc(HDC source, int width, int height) {
     Capture capture;
     if (width <= 0 || height <= 0) {
         return capture;
     }
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top-down rows
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HDC memory = CreateCompatibleDC(source);
-    HBITMAP bitmap = CreateDIBSection(source, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, source, x, y, SRCCOPY);
-    GdiFlush();
+    const MemorySurface surface(width, height);
+    BitBlt(surface.dc.get(), 0, 0, width, height, source, 0, 0, SRCCOPY);
     capture.width = width;
     capture.height = height;
-    const auto* first = static_cast<const std::uint32_t*>(bits);
-    capture.pixels.assign(first, first + static_cast<size_t>(width) * height);
-    for (std::uint32_t& pixel : capture.pixels) {
-        pixel &= 0x00FFFFFF;
-    }
-    SelectObject(memory, previous);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
+    capture.pixels = surface.pixels();
     return capture;
 }
 
@@ -43,7 +27,7 @@ Capture capture_client(HWND window) {
     RECT client{};
     GetClientRect(window, &client);
     HDC dc = GetDC(window);
-    Capture capture = capture_dc(dc, 0, 0, client.right, client.bottom);
+    Capture capture = capture_dc(dc, client.right, client.bottom);
     ReleaseDC(window, dc);
     return capture;
 }
@@ -51,7 +35,7 @@ Capture capture_client(HWND window) {
 Capture capture_screen() {
     HDC dc = GetDC(nullptr);
     Capture capture =
-        capture_dc(dc, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+        capture_dc(dc, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     ReleaseDC(nullptr, dc);
     return capture;
 }
