@@ -191,11 +191,9 @@ TEST(QueryPackageSize, TakesAPositiveContentLengthOfA2xxHeadResponse) {
         {L"status=500/size=1000", false, 0},
         {L"head-cl=none/size=1000", false, 0},
         {L"head-chunked/size=1000", false, 0},
-        {L"cl=-1", false, 0},
-        {L"cl=+5", false, 0},
-        {L"cl=abc", false, 0},
-        {L"cl=18446744073709551616", false, 0},
-        // 63 characters still fit the buffer but not 64 bits; 64 do not fit.
+        // How the text is read is the parser's table; here only that the header
+        // reaches it, and the buffer's limit: 63 characters still fit it but
+        // not 64 bits, 64 do not fit.
         {L"cl=100000000000000000000000000000000000000000000000000000000000000", false, 0},
         {L"cl=1000000000000000000000000000000000000000000000000000000000000000", false, 0},
     };
