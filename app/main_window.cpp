@@ -5,6 +5,7 @@
 #include "app/download_state.h"
 #include "net/workers.h"
 #include "res/resource_ids.h"
+#include "ui/accessible_window.h"
 #include "ui/carousel.h"
 #include "ui/painter.h"
 
@@ -54,6 +55,7 @@ LRESULT on_destroy(HWND window) {
     }
     release_back_buffer();
     release_carousel();
+    detach_accessible_window();
     PostQuitMessage(0);
     return 0;
 }
@@ -70,6 +72,7 @@ LRESULT on_size(HWND window, WPARAM size_type) {
 
 LRESULT on_paint(HWND window) {
     paint_window(window);
+    announce_changes(window);
     return 0;
 }
 
@@ -97,18 +100,40 @@ LRESULT on_confirm(HWND window) {
         download_state.phase.exchange(Cancelled);
         set_status_text(L"用户已取消下载");
     }
+    announce_changes(window);
     invalidate(window);
     return 0;
 }
 
+// Flashes the taskbar button until the user brings the window forward: asks
+// for attention without taking the focus from what the user is doing.
+void ask_for_attention(HWND window) {
+    if (GetForegroundWindow() == window) {
+        return;
+    }
+    FLASHWINFO flash{sizeof(flash), window, FLASHW_TRAY | FLASHW_TIMERNOFG, 0, 0};
+    FlashWindowEx(&flash);
+}
+
+// The status line that goes with the box is announced before the box opens.
 LRESULT show_message_text(HWND window, const wchar_t* caption, UINT style) {
+    announce_changes(window);
     const std::wstring text = copy_message_text();
     MessageBoxW(window, text.c_str(), caption, style);
     invalidate(window);
     return 0;
 }
 
+LRESULT on_failed(HWND window) {
+    ask_for_attention(window);
+    return show_message_text(window, L"下载失败", MB_ICONERROR);
+}
+
+// Also reached while minimised, when nothing is painted: the outcome is
+// announced here, not by the next paint.
 LRESULT on_completed(HWND window) {
+    announce_changes(window);
+    ask_for_attention(window);
     invalidate(window);
     return 0;
 }
@@ -141,12 +166,14 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         return on_get_min_max_info(reinterpret_cast<MINMAXINFO*>(lparam));
     case WM_TIMER:
         return on_timer(window, wparam);
+    case WM_GETOBJECT:
+        return answer_get_object(window, wparam, lparam);
     case WM_APP_CONFIRM:
         return on_confirm(window);
     case WM_APP_DISK_WARNING:
         return show_message_text(window, L"磁盘空间不足", MB_ICONWARNING);
     case WM_APP_FAILED:
-        return show_message_text(window, L"下载失败", MB_ICONERROR);
+        return on_failed(window);
     case WM_APP_COMPLETED:
         return on_completed(window);
     default:
@@ -215,6 +242,7 @@ int run_application(HINSTANCE instance, int show_command) {
     UpdateWindow(window);
 
     const int exit_code = run_message_loop();
+    end_accessibility();
     Gdiplus::GdiplusShutdown(gdiplus_token);
     return exit_code;
 }

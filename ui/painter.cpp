@@ -8,6 +8,7 @@
 #include "ui/progress_text.h"
 
 BackBuffer back_buffer;
+ShownProgress shown_progress{0, format_progress_line(0.0, 0, 0, 0.0)};
 
 namespace {
 
@@ -164,6 +165,8 @@ void paint_window(HWND window) {
                                     download_state.bytes_received.load(),
                                     download_state.bytes_total.load()};
     FrameContent frame = compose_frame(width, height, elapsed, snapshot);
+    shown_progress.percent = whole_percent(frame.fraction);
+    shown_progress.line = frame.progress_line;
     // Most frames of an idle or steady window repeat the last one exactly. A
     // frame that had to show the carousel's message is not kept: the next
     // paint tries the scaling again.

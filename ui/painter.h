@@ -44,6 +44,14 @@ struct BackBuffer {
 };
 extern BackBuffer back_buffer;
 
+// The progress as the window last put it on screen, so that what a reader is
+// told never differs from what is shown. User-interface thread only.
+struct ShownProgress {
+    int percent = 0;
+    std::wstring line;
+};
+extern ShownProgress shown_progress;
+
 void paint_window(HWND window);
 
 // What a client area of `width` × `height` shows now; `elapsed_ms` places the

@@ -52,10 +52,14 @@ double progress_fraction(std::uint64_t received, std::uint64_t total) {
     return fraction < 0.0 ? 0.0 : (fraction > 1.0 ? 1.0 : fraction);
 }
 
+int whole_percent(double fraction) {
+    return static_cast<int>(fraction * 100.0);
+}
+
 std::wstring format_progress_line(double fraction, std::uint64_t received, std::uint64_t total,
                                   double speed_mib_per_s) {
     std::wstring line = L"下载进度: ";
-    line += std::to_wstring(static_cast<int>(fraction * 100.0));
+    line += std::to_wstring(whole_percent(fraction));
     line += L"%    ";
     append_fixed(line, static_cast<double>(received) / kBytesPerMegabyte, 1);
     line += L" MB / ";

@@ -19,5 +19,8 @@ void sample_speed(SpeedSampler& sampler, std::uint64_t received, std::uint64_t n
 // received / total limited to 0..1; 0 while the total is unknown.
 double progress_fraction(std::uint64_t received, std::uint64_t total);
 
+// The whole percentage the progress line shows for a fraction, truncated.
+int whole_percent(double fraction);
+
 std::wstring format_progress_line(double fraction, std::uint64_t received, std::uint64_t total,
                                   double speed_mib_per_s);

@@ -2,6 +2,7 @@
 // a user would drive them. Worker bodies are replaced by small stand-ins that
 // write DownloadState and post exactly what a real worker posts.
 #include <gtest/gtest.h>
+#include <oleacc.h>
 
 #include <atomic>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "app/main_window.h"
 #include "tests/support/run_window.h"
 #include "tests/support/window_driver.h"
+#include "ui/accessible_window.h"
 
 namespace {
 
@@ -226,4 +228,44 @@ TEST(MainWindow, RefusesToShrinkBelowTheMinimumTrackingSize) {
     EXPECT_EQ(shrunk.bottom - shrunk.top, kMinTrackHeight);
     EXPECT_EQ(grown.right - grown.left, 1000);
     EXPECT_EQ(grown.bottom - grown.top, 700);
+}
+
+// A reader may keep the object past the window's end and ask again; the
+// window here runs on the test's thread, so the object itself answers.
+TEST(MainWindow, AccessibleObjectKeptAfterTheWindowIsDestroyedAnswersNotAvailable) {
+    worker_bodies = {no_work, no_work};
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof(window_class);
+    window_class.lpfnWndProc = main_window_proc;
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.lpszClassName = L"kept_object_test";
+    ASSERT_NE(RegisterClassExW(&window_class), 0);
+    HWND window = CreateWindowExW(0, window_class.lpszClassName, kWindowTitle, WS_OVERLAPPEDWINDOW,
+                                  0, 0, kWindowWidth, kWindowHeight, nullptr, nullptr,
+                                  window_class.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+    IAccessible* client = nullptr;
+    ASSERT_EQ(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
+                                         __uuidof(IAccessible), reinterpret_cast<void**>(&client)),
+              S_OK);
+    VARIANT status{};
+    status.vt = VT_I4;
+    status.lVal = kStatusChild;
+    BSTR name = nullptr;
+    ASSERT_EQ(client->get_accName(status, &name), S_OK);
+    EXPECT_STREQ(name, kWindowTitle);
+    SysFreeString(name);
+
+    DestroyWindow(window);
+    name = nullptr;
+    EXPECT_EQ(client->get_accName(status, &name), CO_E_OBJNOTCONNECTED);
+    EXPECT_EQ(name, nullptr);
+    LONG left = 0, top = 0, width = 0, height = 0;
+    EXPECT_EQ(client->accLocation(&left, &top, &width, &height, status), CO_E_OBJNOTCONNECTED);
+    IDispatch* parent = nullptr;
+    EXPECT_EQ(client->get_accParent(&parent), CO_E_OBJNOTCONNECTED);
+    client->Release();
+    end_accessibility();
+    CoUninitialize();
 }

@@ -87,6 +87,15 @@ def stop():
         harness.wait_until(lambda: not running(pid), 5)
 
 
+def serve_manifest(address):
+    MANIFEST.write_text(address + "\n", encoding="utf-8")
+
+
+def generated(options, name):
+    """The address of a generated package that behaves as `options` say."""
+    return f"https://localhost:{HTTPS_PORT}/_x/{options}/{name}"
+
+
 def log_lines(port=HTTPS_PORT):
     return LOGS[port].read_text(encoding="utf-8").splitlines()
 

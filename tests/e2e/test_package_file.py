@@ -21,14 +21,6 @@ CANNOT_CREATE = "无法在程序目录创建安装包文件"
 DOSDEVICES = pathlib.Path(os.environ["WINEPREFIX"]) / "dosdevices"
 
 
-def serve_manifest(address):
-    servers.MANIFEST.write_text(address + "\n", encoding="utf-8")
-
-
-def generated(options, name):
-    return f"https://localhost:{servers.HTTPS_PORT}/_x/{options}/{name}"
-
-
 def free_bytes(folder):
     stat = os.statvfs(folder)
     return stat.f_bavail * stat.f_frsize
@@ -76,7 +68,7 @@ class PackageFileTest(unittest.TestCase):
         volume = self.small_volume(4)
         app = self.downloader(volume)
         size = free_bytes(volume)
-        serve_manifest(generated(f"size={size}", "Exact.zip"))
+        servers.serve_manifest(servers.generated(f"size={size}", "Exact.zip"))
         app.start("S:\\TalvorenDownloader.exe")
         self.assertIsNotNone(box("下载确认", "yes"))
         package = volume / "Exact.zip"
@@ -89,7 +81,7 @@ class PackageFileTest(unittest.TestCase):
     def test_one_byte_short_warns_with_the_drive_letter_and_writes_nothing(self):
         volume = self.small_volume(4)
         app = self.downloader(volume)
-        serve_manifest(generated(f"size={free_bytes(volume) + 1}", "Short.zip"))
+        servers.serve_manifest(servers.generated(f"size={free_bytes(volume) + 1}", "Short.zip"))
         app.start("S:\\TalvorenDownloader.exe")
         self.assertEqual(box("磁盘空间不足"), "S盘剩余空间不足, 下载取消")
         self.assertEqual(app.close(), 0)
@@ -98,7 +90,7 @@ class PackageFileTest(unittest.TestCase):
     def test_a_disk_that_fills_while_writing_interrupts_and_deletes(self):
         volume = self.small_volume(8)
         app = self.downloader(volume)
-        serve_manifest(generated("size=4000000", "Filled.zip"))
+        servers.serve_manifest(servers.generated("size=4000000", "Filled.zip"))
         app.start("S:\\TalvorenDownloader.exe")
         # Someone else takes most of the space between the check and the Yes.
         code, _ = harness.probe("wait-box", "下载确认", BOX_MS)
@@ -119,7 +111,7 @@ class PackageFileTest(unittest.TestCase):
         self.run_as("mount", "--bind", str(writable), str(read_only))
         self.addCleanup(subprocess.run, ["umount", "-l", str(read_only)], check=False)
         self.run_as("mount", "-o", "remount,bind,ro", str(read_only))
-        serve_manifest(generated("size=100000", "ReadOnly.zip"))
+        servers.serve_manifest(servers.generated("size=100000", "ReadOnly.zip"))
         app.start(harness.windows_path(read_only / app.exe.name))
         self.assertIsNotNone(box("下载确认", "yes"))
         self.assertEqual(box("下载失败"), CANNOT_CREATE)
@@ -139,7 +131,7 @@ class PackageFileTest(unittest.TestCase):
         self.addCleanup(holder.wait)
         self.addCleanup(holder.kill)
         self.assertTrue(harness.wait_until(lambda: b"held" in holder_output.read_bytes(), 15))
-        serve_manifest(generated("size=100000", "Held.zip"))
+        servers.serve_manifest(servers.generated("size=100000", "Held.zip"))
         app.start()
         self.assertIsNotNone(box("下载确认", "yes"))
         self.assertEqual(box("下载失败"), CANNOT_CREATE)
@@ -149,7 +141,7 @@ class PackageFileTest(unittest.TestCase):
     def test_while_written_the_file_can_be_read_but_not_written_or_deleted(self):
         app = self.downloader(self.folder)
         package = self.folder / "Shared.zip"
-        serve_manifest(generated("size=50000000/rate=1000000", "Shared.zip"))
+        servers.serve_manifest(servers.generated("size=50000000/rate=1000000", "Shared.zip"))
         app.start()
         self.assertIsNotNone(box("下载确认", "yes"))
         self.assertTrue(harness.wait_until(
@@ -165,7 +157,7 @@ class PackageFileTest(unittest.TestCase):
         program_folder = self.folder / "program"
         program_folder.mkdir()
         app = self.downloader(program_folder)
-        serve_manifest(generated("head-delay=2/size=100000", "Vanished.zip"))
+        servers.serve_manifest(servers.generated("head-delay=2/size=100000", "Vanished.zip"))
         app.start()
         shutil.rmtree(program_folder)
         self.assertEqual(box("下载失败"), "无法读取磁盘剩余空间")

@@ -1,8 +1,9 @@
-"""The shipped exe as a user and a vendor meet it: its window, its imports,
-its exit code and its reproducible bytes."""
+"""The shipped exe as a user and a vendor meet it: its window, what a screen
+reader hears of it, its imports, its exit code and its reproducible bytes."""
 
 import os
 import pathlib
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -10,6 +11,7 @@ import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 import harness  # noqa: E402
+import servers  # noqa: E402
 
 RELEASE_EXE = pathlib.Path(os.environ.get(
     "TALVOREN_RELEASE_EXE", harness.REPO / "build" / "release" / "TalvorenDownloader.exe"))
@@ -44,6 +46,135 @@ class WindowTest(unittest.TestCase):
             self.assertEqual((int(resized["width"]), int(resized["height"])), (720, 520))
 
             self.assertEqual(app.close(), 0)
+
+
+ROLE_CLIENT, ROLE_STATIC_TEXT, ROLE_PROGRESS_BAR = 10, 41, 48
+
+
+def read_accessible():
+    """The window's accessible object as a reader in another process reads it."""
+    code, text = harness.probe("read-accessible")
+    if code != 0:
+        raise AssertionError("no accessible object")
+    return dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
+
+
+def press(caption, button):
+    return harness.probe("press-box", caption, button, 15000)[0] == 0
+
+
+class Reader:
+    """window_probe's follow-announcements in the background: a reader that
+    hooks the window's events and samples its progress."""
+
+    def __init__(self, folder, until):
+        self.transcript = pathlib.Path(folder) / "reader.txt"
+        with open(self.transcript, "wb") as out:
+            self.process = subprocess.Popen(
+                [harness.WINE, str(harness.PROBE), "follow-announcements", until, "60000"],
+                stdout=out, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        if not harness.wait_until(lambda: "hooked" in self.text(), 15):
+            self.process.kill()
+            raise AssertionError("the reader did not hook the window's events")
+
+    def text(self):
+        return self.transcript.read_bytes().decode("utf-8").replace("\r\n", "\n")
+
+    def heard(self, kind):
+        """(tick, text) of each "name", "value" or "shown" line so far."""
+        entries = (line.split(" ", 2) for line in self.text().splitlines())
+        return [(int(tick), text) for entry_kind, tick, text in
+                (entry for entry in entries if len(entry) == 3) if entry_kind == kind]
+
+    def finish(self):
+        try:
+            return self.process.wait(timeout=90)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("the reader did not finish:\n" + self.text()) from None
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+
+class ScreenReaderTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="talvoren-reader-")
+        self.addCleanup(shutil.rmtree, self.folder, ignore_errors=True)
+        self.app = harness.Downloader(self.folder)
+        self.addCleanup(self.app.kill)
+
+    def follow(self, until):
+        reader = Reader(self.folder, until)
+        self.addCleanup(reader.kill)
+        return reader
+
+    def assert_value_follows_the_line(self, reader):
+        """Every value read equals the percentage of the progress line read
+        around it, whenever that percentage did not move in between."""
+        values = []
+        for _, sample in reader.heard("shown"):
+            before, value, after = sample.split("|")
+            if before.split()[1] == after.split()[1]:
+                self.assertEqual(value, after.split()[1], sample)
+            values.append(int(value.rstrip("%")))
+        self.assertEqual(values, sorted(values))
+        self.assertGreaterEqual(len(set(values)), 3, reader.text())
+        self.assertTrue(reader.heard("value"), "no value announced during the transfer")
+
+    def test_reads_the_download_and_hears_its_completion_while_minimised(self):
+        # The body arrives in reads of a mebibyte: eight steps of the value.
+        servers.serve_manifest(servers.generated("head-delay=2/size=8388608/rate=1048576",
+                                                 "Heard.zip"))
+        self.app.start()
+        before = read_accessible()
+        self.assertEqual((before["children"], before["client_role"], before["status_role"],
+                          before["progress_role"]),
+                         ("2", str(ROLE_CLIENT), str(ROLE_STATIC_TEXT), str(ROLE_PROGRESS_BAR)))
+        self.assertEqual((before["status"], before["progress"]), ("Talvoren下载器", "0%"))
+        self.assertEqual(before["progress_line"], "下载进度: 0%    0.0 MB / -- MB    速度: 0.00 MB/s")
+
+        reader = self.follow("下载完成")
+        self.assertTrue(press("下载确认", "yes"))
+        self.assertTrue(harness.wait_until(
+            lambda: len({text.split("|")[1] for _, text in reader.heard("shown")}) >= 3, 30))
+        self.assertEqual(harness.probe("minimize")[0], 0)
+        self.assertEqual(reader.finish(), 0)
+        self.assertEqual(reader.heard("name")[-1][1], "Heard.zip 下载完成")
+        # Heard while minimised: no paint showed the end of the transfer.
+        self.assertNotEqual(reader.heard("shown")[-1][1].split("|")[1], "100%")
+        self.assert_value_follows_the_line(reader)
+
+        self.assertEqual(harness.probe("restore")[0], 0)
+        self.assertTrue(harness.wait_until(lambda: read_accessible()["progress"] == "100%", 15))
+        after = read_accessible()
+        self.assertEqual(after["status"], "Heard.zip 下载完成")
+        self.assertTrue(after["progress_line"].startswith("下载进度: 100%    8.0 MB / 8.0 MB"))
+
+        code, text = harness.probe("keep-over-close")
+        self.assertEqual(code, 0)
+        self.assertTrue(text.startswith("after_close=!"), text)
+        self.assertEqual(self.app.wait(), 0)
+
+    def test_no_value_is_announced_while_the_percentage_stands_still(self):
+        # Half the body at a steady pace, then silence until the receive
+        # time-out ends the transfer.
+        servers.serve_manifest(servers.generated("size=4194304/rate=1048576/stall=2097152:8",
+                                                 "Stalled.zip"))
+        self.app.start()
+        reader = self.follow("下载失败")
+        self.assertTrue(press("下载确认", "yes"))
+        self.assertEqual(reader.finish(), 0)
+        self.assertTrue(press("下载失败", "ok"))
+        self.assert_value_follows_the_line(reader)
+        stalled = reader.heard("shown")[-1][1].split("|")[1]
+        self.assertEqual(stalled, "50%")
+        first_stalled = min(tick for tick, text in reader.heard("shown")
+                            if text.split("|")[1] == stalled)
+        self.assertEqual([value for value in reader.heard("value") if value[0] > first_stalled],
+                         [])
+        self.assertEqual(self.app.close(), 0)
 
 
 class ShippedExeTest(unittest.TestCase):

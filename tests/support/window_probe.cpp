@@ -1,15 +1,20 @@
 // Command-line probe that the end-to-end tests run under Wine beside the
 // downloader: it finds the main window and its message boxes, reads them and
-// presses their buttons. Prints UTF-8; exit code 0 on success, 1 when what
-// was asked for did not happen, 2 on bad usage.
+// presses their buttons, and reads the window as a screen reader does.
+// Prints UTF-8; exit code 0 on success, 1 when what was asked for did not
+// happen, 2 on bad usage.
 #include <windows.h>
+#include <oleacc.h>
 
 #include <cstdio>
 #include <cwchar>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "app/main_window.h"
 #include "tests/support/window_driver.h"
+#include "ui/accessible_window.h"
 
 namespace {
 
@@ -85,10 +90,182 @@ int hold_open(const std::wstring& path, DWORD ms) {
     return 0;
 }
 
+struct Releaser {
+    void operator()(IUnknown* object) const { object->Release(); }
+};
+using AccessiblePtr = std::unique_ptr<IAccessible, Releaser>;
+
+AccessiblePtr client_object(HWND window) {
+    IAccessible* client = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
+                                          __uuidof(IAccessible),
+                                          reinterpret_cast<void**>(&client)))) {
+        return nullptr;
+    }
+    return AccessiblePtr(client);
+}
+
+VARIANT child_variant(LONG child) {
+    VARIANT variant{};
+    variant.vt = VT_I4;
+    variant.lVal = child;
+    return variant;
+}
+
+// A text property as a reader hears it; a failed call reads "!" and its code.
+template <typename Getter>
+std::wstring read_text(IAccessible* object, const VARIANT& child, Getter getter) {
+    BSTR text = nullptr;
+    const HRESULT result = (object->*getter)(child, &text);
+    if (FAILED(result)) {
+        wchar_t code[16];
+        std::swprintf(code, 16, L"!%08lx", static_cast<unsigned long>(result));
+        return code;
+    }
+    std::wstring copy = text != nullptr ? std::wstring(text, SysStringLen(text)) : L"";
+    SysFreeString(text);
+    return copy;
+}
+
+std::wstring name_of(IAccessible* object, LONG child) {
+    return read_text(object, child_variant(child), &IAccessible::get_accName);
+}
+
+std::wstring value_of(IAccessible* object, LONG child) {
+    return read_text(object, child_variant(child), &IAccessible::get_accValue);
+}
+
+LONG role_of(IAccessible* object, LONG child) {
+    VARIANT role{};
+    object->get_accRole(child_variant(child), &role);
+    return role.vt == VT_I4 ? role.lVal : -1;
+}
+
+int read_accessible(HWND window) {
+    const AccessiblePtr client = client_object(window);
+    if (!client) {
+        return 1;
+    }
+    LONG children = 0;
+    client->get_accChildCount(&children);
+    std::printf("children=%ld\nclient_role=%ld\nstatus_role=%ld\nprogress_role=%ld\n", children,
+                role_of(client.get(), CHILDID_SELF), role_of(client.get(), kStatusChild),
+                role_of(client.get(), kProgressChild));
+    print_utf8(L"status=" + name_of(client.get(), kStatusChild));
+    print_utf8(L"progress=" + value_of(client.get(), kProgressChild));
+    print_utf8(L"progress_line=" + name_of(client.get(), kProgressChild));
+    return 0;
+}
+
+struct WinEvent {
+    DWORD event;
+    LONG child;
+    DWORD tick;
+};
+HWND followed_window = nullptr;
+std::vector<WinEvent> pending_events;  // queued by the hook, read by the loop
+
+void CALLBACK queue_win_event(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG child,
+                              DWORD, DWORD tick) {
+    if (window == followed_window && object == OBJID_CLIENT) {
+        pending_events.push_back({event, child, tick});
+    }
+}
+
+// What an event names, read through the object the event leads to, as a
+// reader does when it speaks the change.
+std::wstring read_event(HWND window, const WinEvent& event) {
+    IAccessible* object = nullptr;
+    VARIANT child{};
+    if (FAILED(AccessibleObjectFromEvent(window, static_cast<DWORD>(OBJID_CLIENT),
+                                         static_cast<DWORD>(event.child), &object, &child))) {
+        return L"!event";
+    }
+    const AccessiblePtr owner(object);
+    return event.event == EVENT_OBJECT_NAMECHANGE
+               ? read_text(object, child, &IAccessible::get_accName)
+               : read_text(object, child, &IAccessible::get_accValue);
+}
+
+// Follows the window as a reader does: an out-of-process event hook prints
+// "name TICK TEXT" and "value TICK TEXT" for every announcement, read when it
+// arrives, while the progress is sampled every 20 ms and each new reading
+// printed as "shown TICK LINE|VALUE|LINE", the line read just before and just
+// after the value. Ends once a status announcement contains `until`.
+int follow_announcements(HWND window, const std::wstring& until, DWORD timeout_ms) {
+    const AccessiblePtr client = client_object(window);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    followed_window = window;
+    HWINEVENTHOOK hook =
+        SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_VALUECHANGE, nullptr, queue_win_event,
+                        process, 0, WINEVENT_OUTOFCONTEXT);
+    if (!client || hook == nullptr) {
+        return 1;
+    }
+    std::puts("hooked");
+    std::fflush(stdout);
+    std::wstring last_shown;
+    bool heard = false;
+    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+    while (!heard && GetTickCount64() < deadline) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        MSG message{};
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+        const std::vector<WinEvent> events = std::move(pending_events);
+        pending_events.clear();
+        for (const WinEvent& event : events) {
+            const bool name = event.event == EVENT_OBJECT_NAMECHANGE && event.child == kStatusChild;
+            const bool value =
+                event.event == EVENT_OBJECT_VALUECHANGE && event.child == kProgressChild;
+            if (!name && !value) {
+                continue;
+            }
+            const std::wstring text = read_event(window, event);
+            print_utf8((name ? L"name " : L"value ") + std::to_wstring(event.tick) + L" " + text);
+            heard = heard || (name && text.find(until) != std::wstring::npos);
+        }
+        const std::wstring before = name_of(client.get(), kProgressChild);
+        const std::wstring value = value_of(client.get(), kProgressChild);
+        const std::wstring after = name_of(client.get(), kProgressChild);
+        const DWORD tick = GetTickCount();
+        const std::wstring shown = before + L"|" + value + L"|" + after;
+        if (shown != last_shown) {
+            last_shown = shown;
+            print_utf8(L"shown " + std::to_wstring(tick) + L" " + shown);
+        }
+        std::fflush(stdout);
+    }
+    UnhookWinEvent(hook);
+    return heard ? 0 : 1;
+}
+
+// Keeps the object while the window is closed, then asks it again, as a
+// reader that still holds it would.
+int keep_over_close(HWND window) {
+    const AccessiblePtr client = client_object(window);
+    if (!client) {
+        return 1;
+    }
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    const ULONGLONG deadline = GetTickCount64() + 15000;
+    while (IsWindow(window) && GetTickCount64() < deadline) {
+        Sleep(20);
+    }
+    if (IsWindow(window)) {
+        return 1;
+    }
+    print_utf8(L"after_close=" + name_of(client.get(), kStatusChild));
+    return 0;
+}
+
 int usage() {
     std::fputs("usage: window_probe wait-window MS | info | close | resize W H | minimize | restore\n"
                "       wait-box CAPTION MS | press-box CAPTION yes|no|ok MS | no-box CAPTION MS\n"
-               "       try-open FILE read|write|delete | hold-open FILE MS\n",
+               "       try-open FILE read|write|delete | hold-open FILE MS\n"
+               "       read-accessible | follow-announcements TEXT MS | keep-over-close\n",
                stderr);
     return 2;
 }
@@ -152,6 +329,18 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"restore" && argc == 2) {
         ShowWindow(window, SW_RESTORE);
         return 0;
+    }
+    // A reader's own thread: a single-threaded apartment with a message loop,
+    // through which out-of-process events arrive.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (command == L"read-accessible" && argc == 2) {
+        return read_accessible(window);
+    }
+    if (command == L"follow-announcements" && argc == 4) {
+        return follow_announcements(window, argv[2], number(argv[3]));
+    }
+    if (command == L"keep-over-close" && argc == 2) {
+        return keep_over_close(window);
     }
     return usage();
 }

@@ -1,0 +1,29 @@
+// What assistive technology reads of the painted window: the client area as
+// an accessible object with two simple children, the status line and the
+// progress, and the events that announce their changes. User-interface
+// thread only.
+#pragma once
+
+#include <windows.h>
+
+// Child ids of the client area's accessible object.
+inline constexpr LONG kStatusChild = 1;
+inline constexpr LONG kProgressChild = 2;
+
+// The WM_GETOBJECT answer: the client area's own object for OBJID_CLIENT,
+// the default answer for every other object, and for the client too when the
+// system libraries the object needs are missing.
+LRESULT answer_get_object(HWND window, WPARAM flags, LPARAM object_id);
+
+// Raises the events a standard control raises for what changed since the
+// last call: a name change on the status line when its text changed, a value
+// change on the progress when the shown whole percentage moved.
+void announce_changes(HWND window);
+
+// The window is being destroyed: a reader that kept the object is told from
+// now on that it is not available.
+void detach_accessible_window();
+
+// Leaves the thread's COM apartment if a reader made the window join one;
+// called once the message loop has ended.
+void end_accessibility();
