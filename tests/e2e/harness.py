@@ -5,6 +5,7 @@ files in a folder of its own.
 The environment comes from tools/session.sh (WINE, WINEPREFIX, DISPLAY,
 TALVOREN_BUILD, TALVOREN_RELEASE_EXE, TALVOREN_TEST_CERTS)."""
 
+import contextlib
 import os
 import pathlib
 import shutil
@@ -51,12 +52,18 @@ class Downloader:
         shutil.copy(exe, self.exe)
         self.process = None
 
-    def start(self, program_path=None):
-        """Starts it; `program_path` is the Windows path to start it by
-        (a drive letter mapped to a test volume, say)."""
+    def launch(self, program_path=None):
+        """Starts it without waiting for its window; `program_path` is the
+        Windows path to start it by (a drive letter mapped to a test volume,
+        say)."""
         self.process = subprocess.Popen(
             [WINE, program_path or str(self.exe)], stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, cwd=self.folder)
+        return self
+
+    def start(self, program_path=None):
+        """Starts it and waits for its main window."""
+        self.launch(program_path)
         if probe("wait-window", 15000)[0] != 0:
             self.kill()
             raise AssertionError("the main window did not appear")
@@ -80,6 +87,18 @@ class Downloader:
 
     def __exit__(self, *exc):
         self.kill()
+
+
+@contextlib.contextmanager
+def dll_overrides(overrides):
+    """Wine DLL overrides, such as "gdiplus=d", for the programs started
+    inside the block."""
+    current = os.environ.get("WINEDLLOVERRIDES", "")
+    os.environ["WINEDLLOVERRIDES"] = f"{overrides};{current}"
+    try:
+        yield
+    finally:
+        os.environ["WINEDLLOVERRIDES"] = current
 
 
 def wait_until(condition, timeout=30.0, interval=0.1):
