@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/download_state.h"
+#include "app/system_libraries.h"
 #include "ui/layout.h"
 #include "ui/painter.h"
 
@@ -415,13 +416,18 @@ ClientAccessible* client_object = nullptr;
 std::wstring announced_status{kWindowTitle};
 int announced_percent = 0;
 
-// Tried on the first request, so that a run without a reader pays nothing.
-// The single-threaded apartment brings every call from a reader onto this
-// thread, between its messages.
+// Tried on the first request, so that a run without a reader loads nothing.
+// Both libraries are delay-loaded and come from the system folder only;
+// without them the window keeps its default object. The single-threaded
+// apartment brings every call from a reader onto this thread, between its
+// messages.
 bool client_object_supported() {
     if (support == Support::Untried) {
-        support = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) ? Support::Ready
-                                                                               : Support::Missing;
+        const bool loaded =
+            load_system_library(L"oleacc.dll") && load_system_library(L"oleaut32.dll");
+        support = loaded && SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))
+                      ? Support::Ready
+                      : Support::Missing;
     }
     return support == Support::Ready;
 }

@@ -26,7 +26,7 @@ PLANTED_DLL = harness.BUILD / "tests" / "planted_dll.dll"
 # windowscodecs from the exe's folder (in its start-up, JPEG codec and TLS
 # code), whatever the program does; Windows does not, so they are left out.
 PLANTED_NAMES = ("winhttp", "gdiplus", "uxtheme", "dwmapi", "cryptbase", "iphlpapi", "dnsapi",
-                 "oleacc")
+                 "oleacc", "oleaut32")
 
 
 def setUpModule():
@@ -57,6 +57,11 @@ class NamespacedDownloadTest(unittest.TestCase):
         app = harness.Downloader(app_folder, exe=exe)
         self.addCleanup(app.kill)
         app.start()
+        # A screen reader's request makes the window load what its
+        # accessible object needs.
+        code, view = harness.probe("read-accessible")
+        self.assertEqual(code, 0)
+        self.assertIn("children=2", view.splitlines())
         self.assertEqual(harness.probe("press-box", "下载确认", "yes", BOX_MS)[0], 0)
         package = app_folder / name
         self.assertTrue(harness.wait_until(

@@ -8,8 +8,11 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/main_window.h"
@@ -162,13 +165,40 @@ struct WinEvent {
     LONG child;
     DWORD tick;
 };
-HWND followed_window = nullptr;
-std::vector<WinEvent> pending_events;  // queued by the hook, read by the loop
+
+// The events of one window, queued by a hook on a thread of its own that
+// only pumps the messages delivering them, while the reading thread waits in
+// its calls to the window.
+struct EventQueue {
+    HWND window = nullptr;
+    std::mutex mutex;
+    std::vector<WinEvent> events;
+};
+EventQueue event_queue;
 
 void CALLBACK queue_win_event(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG child,
                               DWORD, DWORD tick) {
-    if (window == followed_window && object == OBJID_CLIENT) {
-        pending_events.push_back({event, child, tick});
+    if (window == event_queue.window && object == OBJID_CLIENT) {
+        std::lock_guard lock(event_queue.mutex);
+        event_queue.events.push_back({event, child, tick});
+    }
+}
+
+// Runs the hook and its message loop until WM_QUIT. `hook_thread` becomes
+// this thread's id once the hook is in place, or kNoHook.
+constexpr DWORD kNoHook = MAXDWORD;
+void hook_events(DWORD process, std::atomic<DWORD>& hook_thread) {
+    MSG message{};
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // a queue for WM_QUIT
+    HWINEVENTHOOK hook =
+        SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_VALUECHANGE, nullptr, queue_win_event,
+                        process, 0, WINEVENT_OUTOFCONTEXT);
+    hook_thread.store(hook != nullptr ? GetCurrentThreadId() : kNoHook);
+    while (hook != nullptr && GetMessageW(&message, nullptr, 0, 0) > 0) {
+        DispatchMessageW(&message);
+    }
+    if (hook != nullptr) {
+        UnhookWinEvent(hook);
     }
 }
 
@@ -187,20 +217,26 @@ std::wstring read_event(HWND window, const WinEvent& event) {
                : read_text(object, child, &IAccessible::get_accValue);
 }
 
-// Follows the window as a reader does: an out-of-process event hook prints
-// "name TICK TEXT" and "value TICK TEXT" for every announcement, read when it
-// arrives, while the progress is sampled every 20 ms and each new reading
+// Follows the window as a reader does: an out-of-process event hook, and for
+// every announcement "name TICK TEXT" or "value TICK TEXT", read when it
+// arrives; meanwhile the progress is sampled every 20 ms and each new reading
 // printed as "shown TICK LINE|VALUE|LINE", the line read just before and just
 // after the value. Ends once a status announcement contains `until`.
 int follow_announcements(HWND window, const std::wstring& until, DWORD timeout_ms) {
     const AccessiblePtr client = client_object(window);
+    if (!client) {
+        return 1;
+    }
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
-    followed_window = window;
-    HWINEVENTHOOK hook =
-        SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_VALUECHANGE, nullptr, queue_win_event,
-                        process, 0, WINEVENT_OUTOFCONTEXT);
-    if (!client || hook == nullptr) {
+    event_queue.window = window;
+    std::atomic<DWORD> hook_thread_id{0};
+    std::thread hook_thread(hook_events, process, std::ref(hook_thread_id));
+    while (hook_thread_id.load() == 0) {
+        Sleep(1);
+    }
+    if (hook_thread_id.load() == kNoHook) {
+        hook_thread.join();
         return 1;
     }
     std::puts("hooked");
@@ -209,13 +245,11 @@ int follow_announcements(HWND window, const std::wstring& until, DWORD timeout_m
     bool heard = false;
     const ULONGLONG deadline = GetTickCount64() + timeout_ms;
     while (!heard && GetTickCount64() < deadline) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-        MSG message{};
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageW(&message);
+        std::vector<WinEvent> events;
+        {
+            std::lock_guard lock(event_queue.mutex);
+            events.swap(event_queue.events);
         }
-        const std::vector<WinEvent> events = std::move(pending_events);
-        pending_events.clear();
         for (const WinEvent& event : events) {
             const bool name = event.event == EVENT_OBJECT_NAMECHANGE && event.child == kStatusChild;
             const bool value =
@@ -237,8 +271,10 @@ int follow_announcements(HWND window, const std::wstring& until, DWORD timeout_m
             print_utf8(L"shown " + std::to_wstring(tick) + L" " + shown);
         }
         std::fflush(stdout);
+        Sleep(20);
     }
-    UnhookWinEvent(hook);
+    PostThreadMessageW(hook_thread_id.load(), WM_QUIT, 0, 0);
+    hook_thread.join();
     return heard ? 0 : 1;
 }
 
@@ -330,9 +366,8 @@ int wmain(int argc, wchar_t** argv) {
         ShowWindow(window, SW_RESTORE);
         return 0;
     }
-    // A reader's own thread: a single-threaded apartment with a message loop,
-    // through which out-of-process events arrive.
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    // Calls from a reader's thread just wait for their answer.
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (command == L"read-accessible" && argc == 2) {
         return read_accessible(window);
     }
