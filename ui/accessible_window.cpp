@@ -147,12 +147,8 @@ public:
 
     // Both children are simple elements: the client object answers for them.
     HRESULT STDMETHODCALLTYPE get_accChild(VARIANT child, IDispatch** result) override {
-        if (result == nullptr) {
-            return E_POINTER;
-        }
-        *result = nullptr;
         Part part = Part::Client;
-        const HRESULT found = find(child, part);
+        const HRESULT found = ask(child, result, part);
         if (FAILED(found)) {
             return found;
         }
@@ -160,12 +156,8 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
-        if (name == nullptr) {
-            return E_POINTER;
-        }
-        *name = nullptr;
         Part part = Part::Client;
-        const HRESULT found = find(child, part);
+        const HRESULT found = ask(child, name, part);
         if (FAILED(found)) {
             return found;
         }
@@ -181,12 +173,8 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
-        if (value == nullptr) {
-            return E_POINTER;
-        }
-        *value = nullptr;
         Part part = Part::Client;
-        const HRESULT found = find(child, part);
+        const HRESULT found = ask(child, value, part);
         if (FAILED(found)) {
             return found;
         }
@@ -201,12 +189,8 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
-        if (role == nullptr) {
-            return E_POINTER;
-        }
-        role->vt = VT_EMPTY;
         Part part = Part::Client;
-        const HRESULT found = find(child, part);
+        const HRESULT found = ask(child, role, part);
         if (FAILED(found)) {
             return found;
         }
@@ -226,12 +210,8 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
-        if (state == nullptr) {
-            return E_POINTER;
-        }
-        state->vt = VT_EMPTY;
         Part part = Part::Client;
-        const HRESULT found = find(child, part);
+        const HRESULT found = ask(child, state, part);
         if (FAILED(found)) {
             return found;
         }
@@ -316,12 +296,8 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE accNavigate(LONG direction, VARIANT start, VARIANT* end) override {
-        if (end == nullptr) {
-            return E_POINTER;
-        }
-        end->vt = VT_EMPTY;
         Part part = Part::Client;
-        const HRESULT found = find(start, part);
+        const HRESULT found = ask(start, end, part);
         if (FAILED(found)) {
             return found;
         }
@@ -392,14 +368,25 @@ private:
         return part_named(child, part) ? S_OK : E_INVALIDARG;
     }
 
-    // A text property that no part of the window has.
-    HRESULT no_text(const VARIANT& child, BSTR* text) const {
-        if (text == nullptr) {
+    static void clear(BSTR* text) { *text = nullptr; }
+    static void clear(VARIANT* variant) { variant->vt = VT_EMPTY; }
+    static void clear(IDispatch** dispatch) { *dispatch = nullptr; }
+
+    // How every question about one part begins: the answer is cleared first
+    // (E_POINTER when there is nowhere to put it), then the part is found.
+    template <typename Answer>
+    HRESULT ask(const VARIANT& child, Answer* answer, Part& part) const {
+        if (answer == nullptr) {
             return E_POINTER;
         }
-        *text = nullptr;
+        clear(answer);
+        return find(child, part);
+    }
+
+    // A text property that no part of the window has.
+    HRESULT no_text(const VARIANT& child, BSTR* text) const {
         Part part = Part::Client;
-        const HRESULT found = find(child, part);
+        const HRESULT found = ask(child, text, part);
         return FAILED(found) ? found : S_FALSE;
     }
 
