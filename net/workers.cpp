@@ -24,16 +24,20 @@ enum class Preparation { Ready, ManifestUnreadable, SizeUnknown, FreeSpaceUnknow
 
 enum class Transfer { Completed, Cancelled, ConnectionFailed, FileFailed, Interrupted };
 
-// The texts the workers show for their failed steps, chosen here only.
+// The texts the workers show for their failed steps, chosen here only. An
+// outcome that is no failure has no text: the workers report none for it.
 const wchar_t* failure_text(Preparation outcome) {
     switch (outcome) {
     case Preparation::ManifestUnreadable:
         return L"无法读取安装包下载地址";
     case Preparation::SizeUnknown:
         return L"无法获取安装包大小";
-    default:
+    case Preparation::FreeSpaceUnknown:
         return L"无法读取磁盘剩余空间";
+    case Preparation::Ready:
+        break;
     }
+    return L"";
 }
 
 const wchar_t* failure_text(Transfer outcome) {
@@ -42,9 +46,13 @@ const wchar_t* failure_text(Transfer outcome) {
         return L"无法连接安装包下载服务器";
     case Transfer::FileFailed:
         return L"无法在程序目录创建安装包文件";
-    default:
+    case Transfer::Interrupted:
         return L"安装包下载中断，未完成的文件已删除。";
+    case Transfer::Completed:
+    case Transfer::Cancelled:
+        break;
     }
+    return L"";
 }
 
 std::wstring space_warning_text(const std::wstring& drive_label) {
