@@ -31,12 +31,12 @@ void set_progress(DownloadPhase phase, std::uint64_t received, std::uint64_t tot
     download_state.phase.exchange(phase);
 }
 
-// Lets a few timer-driven frames reach the screen, then reads the client
-// area and keeps a screenshot of the whole desktop for people to look at.
+// Reads the client area once a frame painted after the last change has
+// reached it, and keeps a screenshot of the whole desktop for people to look at.
 Capture settle_and_capture(HWND window, const wchar_t* screenshot) {
-    Sleep(400);
+    const Capture capture = capture_next_frame(window);
     save_png(capture_screen(), screenshot_path(screenshot));
-    return capture_client(window);
+    return capture;
 }
 
 struct Probe {
@@ -183,7 +183,7 @@ TEST(WindowPaint, TinyProgressShowsAMinimumPillAndFailureKeepsTheGradient) {
         EXPECT_TRUE(colour_near(Probe(capture).on_track(30), kTrack, 6));
 
         report_failure(window, L"安装包下载中断，未完成的文件已删除。");
-        HWND box = wait_for_message_box(L"下载失败", kWindowTimeoutMs);
+        HWND box = wait_for_message_box(L"下载失败", kWaitTimeoutMs);
         ASSERT_NE(box, nullptr);
         capture = settle_and_capture(window, L"failed.png");
         expect_frame(capture);
@@ -200,7 +200,7 @@ TEST(WindowPaint, ConfirmationAndCancellationScreens) {
         PostMessageW(window, WM_APP_CONFIRM, 0, 0);
     };
     const int exit_code = run_window_with({ask, no_work}, [](HWND window) {
-        HWND box = wait_for_message_box(L"下载确认", kWindowTimeoutMs);
+        HWND box = wait_for_message_box(L"下载确认", kWaitTimeoutMs);
         ASSERT_NE(box, nullptr);
         expect_frame(settle_and_capture(window, L"asking.png"));
         press_message_box_button(box, IDNO);
@@ -222,25 +222,32 @@ TEST(WindowPaint, MinimisedDrawsNothingAndResizingRemakesBufferAndCopies) {
     const int exit_code = run_window_with(
         {no_work, no_work},
         [&](HWND window) {
-            Sleep(300);
-            buffer_while_minimised = static_cast<bool>(back_buffer.memory_dc);
+            // Whatever paint the minimised window still had to do is done first.
+            on_window_thread(window, [&] {
+                UpdateWindow(window);
+                buffer_while_minimised = static_cast<bool>(back_buffer.memory_dc);
+            });
 
             ShowWindow(window, SW_RESTORE);
-            wait_until([] { return static_cast<bool>(back_buffer.bitmap); });
-            width_after_restore = back_buffer.width;
+            capture_next_frame(window);
+            HBITMAP first = nullptr;
+            on_window_thread(window, [&] {
+                width_after_restore = back_buffer.width;
+                first = back_buffer.bitmap.get();
+            });
             GetClientRect(window, &client_after_restore);
-            HBITMAP first = back_buffer.bitmap.get();
 
             SetWindowPos(window, nullptr, 0, 0, 1000, 700, SWP_NOMOVE | SWP_NOZORDER);
             RECT client{};
             GetClientRect(window, &client);
-            wait_until([&] { return back_buffer.width == client.right; });
-            Sleep(200);
+            capture_next_frame(window);
             old_bitmap_deleted = GetObjectType(first) == 0;
             const WindowLayout layout = compute_layout(client.right, client.bottom);
             expected_scaled_width =
                 fit_inside(layout.carousel_rect.width, layout.carousel_rect.height, 800, 300).width;
-            scaled_width = carousel.scaled_widths[0];
+            on_window_thread(window, [&] {
+                scaled_width = carousel.scaled_widths[back_buffer.drawn.carousel.current];
+            });
         },
         SW_SHOWMINIMIZED);
     EXPECT_EQ(exit_code, 0);
