@@ -6,17 +6,14 @@ import os
 import pathlib
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, str(pathlib.Path(__file__).parent))
-import harness  # noqa: E402
-import namespace  # noqa: E402
-import servers  # noqa: E402
+import harness
+import namespace
+import servers
 
-RELEASE_EXE = pathlib.Path(os.environ.get(
-    "TALVOREN_RELEASE_EXE", harness.REPO / "build" / "release" / "TalvorenDownloader.exe"))
+RELEASE_EXE = harness.RELEASE_EXE
 RELEASE_HOST = "dl.talvoren.example"
 BOX_MS = 15000
 
@@ -72,10 +69,7 @@ class NamespacedDownloadTest(unittest.TestCase):
         self.stop_later(servers.start_server(443, certs, log, root=root))
 
         package = self.download(RELEASE_EXE, "TalvorenSetup.zip", size)
-        expected = self.folder / "expected.bin"
-        subprocess.run([sys.executable, str(servers.DIST_SERVER), "--write-pattern", str(size),
-                        str(expected)], check=True)
-        self.assertTrue(package.read_bytes() == expected.read_bytes())
+        self.assertTrue(servers.holds_pattern(package, size))
         agent = "OmbrixDownloader/1.0"
         self.assertEqual(log.read_text().splitlines(), [
             f"GET /clients/version.txt {agent}", f"HEAD {target} {agent}",

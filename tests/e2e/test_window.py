@@ -1,18 +1,14 @@
 """The shipped exe as a user and a vendor meet it: its window, its imports,
 its exit code and its reproducible bytes."""
 
-import os
 import pathlib
 import subprocess
-import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, str(pathlib.Path(__file__).parent))
-import harness  # noqa: E402
+import harness
 
-RELEASE_EXE = pathlib.Path(os.environ.get(
-    "TALVOREN_RELEASE_EXE", harness.REPO / "build" / "release" / "TalvorenDownloader.exe"))
+RELEASE_EXE = harness.RELEASE_EXE
 
 # DLLs that ship with every 64-bit Windows.
 WINDOWS_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "gdiplus.dll", "winhttp.dll",

@@ -1,4 +1,4 @@
-// The loopback distribution servers of the test fixture (tests/e2e/servers.py)
+// The loopback distribution servers of the test fixture (tests/support/servers.py)
 // as the in-process tests see them: addresses, the served folder and the
 // request logs.
 #pragma once

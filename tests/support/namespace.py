@@ -14,8 +14,7 @@ import socket
 import subprocess
 import sys
 
-sys.path.insert(0, str(pathlib.Path(__file__).parent))
-import harness  # noqa: E402
+import harness
 
 NS_PREFIX = harness.REPO / "build" / "wine-prefix-ns"
 WINESERVER = os.environ.get("WINESERVER", "/usr/lib/wine/wineserver")
