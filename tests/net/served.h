@@ -25,6 +25,9 @@ void write_manifest(const std::string& text);
 // One "METHOD TARGET USER-AGENT" line per request the server on `port` got.
 std::vector<std::string> request_log(int port = kHttpsPort);
 
+// Whether the server on `port` got a request that logged exactly `line`.
+bool request_logged(const std::string& line, int port = kHttpsPort);
+
 // ASCII text as a wide string.
 std::wstring widen(const std::string& text);
 
