@@ -156,9 +156,7 @@ TEST(MainWindow, ClosingCancelsAndJoinsTheRunningWorker) {
     static std::atomic<bool> busy_running{false};
     const WorkerBody busy = [](HWND window) noexcept {
         busy_running.exchange(true);
-        while (!download_state.cancel_requested.load()) {
-            Sleep(10);
-        }
+        wait_until([] { return download_state.cancel_requested.load(); });
         Sleep(300);
         report_failure(window, L"安装包下载中断，未完成的文件已删除。");
     };
