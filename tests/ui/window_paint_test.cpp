@@ -131,24 +131,26 @@ TEST(WindowPaint, ATransferInProgressShowsItsSampledSpeedAndRemainingTime) {
     constexpr std::uint64_t kMiB = 1048576;
     int right_before_speed = -1;
     int right_with_speed = -1;
+    bool speed_shown = false;
+    // Set before the window exists: its first frame takes the first speed
+    // sample, so the 280 MB never moved at any speed and no remaining time
+    // is shown until bytes arrive.
+    set_progress(Downloading, 280 * kMiB, 700 * kMiB, L"正在下载Talvoren软件包");
     const int exit_code = run_window_with({no_work, no_work}, [&](HWND window) {
-        set_progress(Downloading, 280 * kMiB, 700 * kMiB, L"正在下载Talvoren软件包");
-        ASSERT_TRUE(wait_until([&] { return progress_line_right_edge(capture_client(window)) > 0; }));
-        // Two sampling intervals without new bytes: whatever the jump to 280 MB
-        // gave, the speed is back to 0 and no remaining time is shown.
-        Sleep(1200);
-        right_before_speed = progress_line_right_edge(capture_client(window));
-        // About 6 MB/s in the 50 ms steps a transfer worker's writes arrive in.
-        for (int step = 0; step < 30; ++step) {
-            download_state.bytes_received.fetch_add(300 * 1024);
-            Sleep(50);
-        }
-        right_with_speed =
-            progress_line_right_edge(settle_and_capture(window, L"downloading-live.png"));
+        right_before_speed = progress_line_right_edge(capture_next_frame(window));
+        // Bytes keep arriving, in the steps a transfer worker's writes come
+        // in, until a sample has seen them. "    剩余时间: 1 分 6 秒" and a
+        // wider speed add well over 100 pixels.
+        speed_shown = wait_until([&] {
+            download_state.bytes_received.fetch_add(100 * 1024);
+            right_with_speed = progress_line_right_edge(capture_client(window));
+            return right_with_speed > right_before_speed + 100;
+        });
+        settle_and_capture(window, L"downloading-live.png");
     });
     EXPECT_EQ(exit_code, 0);
     ASSERT_GT(right_before_speed, 0);
-    // "    剩余时间: 1 分 6 秒" and a wider speed add well over 100 pixels.
+    EXPECT_TRUE(speed_shown);
     EXPECT_GT(right_with_speed, right_before_speed + 100);
 }
 
