@@ -17,6 +17,7 @@ BUILD = pathlib.Path(os.environ.get("TALVOREN_BUILD", REPO / "build" / "test"))
 WINE = os.environ.get("WINE", "/usr/lib/wine/wine64")
 DOWNLOADER = BUILD / "TalvorenDownloader.exe"
 PROBE = BUILD / "tests" / "window_probe.exe"
+CHECK = BUILD / "TalvorenCheck.exe"
 
 
 def windows_path(path):
@@ -28,6 +29,16 @@ def probe(*args, timeout=60):
     """Runs window_probe.exe; returns (exit code, its output as text)."""
     with tempfile.TemporaryFile() as out:
         code = subprocess.call([WINE, str(PROBE), *map(str, args)], stdout=out,
+                               stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
+                               timeout=timeout)
+        out.seek(0)
+        return code, out.read().decode("utf-8").replace("\r\n", "\n")
+
+
+def check(manifest_url, timeout=120):
+    """Runs TalvorenCheck.exe; returns (exit code, its report as text)."""
+    with tempfile.TemporaryFile() as out:
+        code = subprocess.call([WINE, str(CHECK), manifest_url], stdout=out,
                                stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
                                timeout=timeout)
         out.seek(0)
