@@ -2,18 +2,27 @@
 # Makes a throwaway test CA and a loopback server certificate signed by it.
 #
 #   tools/make-cert.sh OUTDIR [NAME...]      (NAME defaults to localhost)
+#   tools/make-cert.sh --code-signing OUTDIR
 #
 # NAMEs become subjectAltName entries: IPv4/IPv6 literals as IP, the rest as DNS.
 # OUTDIR afterwards holds
 #   ca.key  ca.pem  ca.der          the CA (ca.der is what goes into a ROOT store)
 #   server.key  server.pem          the server's key and certificate
 #   server-chain.pem                server certificate followed by the CA
+# or, with --code-signing, beside the same CA
+#   signing.key  signing.pem        a code-signing certificate and its key
+#   signing.p12                     both in PKCS#12, password "test"
 # Idempotent: an existing CA is reused, and an existing server certificate is
 # kept as long as it was made for the same names by that CA.
 set -euo pipefail
 
+code_signing=0
+if [[ ${1:-} == --code-signing ]]; then
+  code_signing=1
+  shift
+fi
 if (($# < 1)); then
-  echo "usage: $0 OUTDIR [NAME...]" >&2
+  echo "usage: $0 OUTDIR [NAME...] | --code-signing OUTDIR" >&2
   exit 2
 fi
 out=$1
@@ -36,6 +45,27 @@ if [[ ! -f ca.key || ! -f ca.pem ]]; then
   rm -f server.pem
 fi
 [[ -f ca.der && ca.der -nt ca.pem ]] || openssl x509 -in ca.pem -outform DER -out ca.der
+
+if ((code_signing)); then
+  if [[ ! -f signing.p12 || signing.p12 -ot ca.pem ]]; then
+    openssl req -new -newkey rsa:2048 -nodes -sha256 -keyout signing.key -out signing.csr \
+      -subj "/O=Talvoren Test/CN=Talvoren Test Code Signing" 2>/dev/null
+    cat >signing.ext <<EOF
+basicConstraints=critical,CA:FALSE
+keyUsage=critical,digitalSignature
+extendedKeyUsage=codeSigning
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid,issuer
+EOF
+    openssl x509 -req -in signing.csr -CA ca.pem -CAkey ca.key -sha256 -days "$days" \
+      -set_serial "0x$(openssl rand -hex 16)" -extfile signing.ext -out signing.pem 2>/dev/null
+    openssl pkcs12 -export -inkey signing.key -in signing.pem -certfile ca.pem \
+      -passout pass:test -out signing.p12
+    rm -f signing.csr signing.ext
+  fi
+  chmod 644 ca.pem ca.der signing.pem
+  exit 0
+fi
 
 san=()
 for name in "${names[@]}"; do

@@ -1,6 +1,7 @@
-"""Whole downloads in a private network namespace: the release exe,
-unchanged, against its own distribution host name on port 443, and the test
-exe against nginx as the distribution server."""
+"""Whole downloads in a private network namespace: the release exe, signed
+as a vendor ships it, against its own distribution host name on port 443,
+and the test exe and the distribution check against nginx with the repo's
+production configuration."""
 
 import os
 import pathlib
@@ -55,7 +56,18 @@ class NamespacedDownloadTest(unittest.TestCase):
         self.assertEqual(app.close(), 0)
         return package
 
-    def test_the_release_exe_fetches_from_its_own_host_on_port_443(self):
+    def signed_release_exe(self, certs):
+        subprocess.run([str(servers.MAKE_CERT), "--code-signing", str(certs)], check=True,
+                       stdout=subprocess.DEVNULL)
+        (certs / "pass").write_text("test\n")
+        signed = self.folder / "signed" / "TalvorenDownloader.exe"
+        subprocess.run([str(harness.REPO / "tools" / "sign-release.sh"),
+                        "--pkcs12", str(certs / "signing.p12"), "--pass-file", str(certs / "pass"),
+                        "--ca", str(certs / "ca.pem"), str(RELEASE_EXE), str(signed)],
+                       check=True, stdout=subprocess.DEVNULL)
+        return signed
+
+    def test_the_signed_release_exe_fetches_from_its_own_host_on_port_443(self):
         certs = self.folder / "certs"
         certs.mkdir()
         for name in ("ca.key", "ca.pem"):
@@ -71,7 +83,7 @@ class NamespacedDownloadTest(unittest.TestCase):
         log = self.folder / "requests.log"
         self.stop_later(servers.start_server(443, certs, log, root=root))
 
-        package = self.download(RELEASE_EXE, "TalvorenSetup.zip", size)
+        package = self.download(self.signed_release_exe(certs), "TalvorenSetup.zip", size)
         expected = self.folder / "expected.bin"
         subprocess.run([sys.executable, str(servers.DIST_SERVER), "--write-pattern", str(size),
                         str(expected)], check=True)
@@ -81,7 +93,7 @@ class NamespacedDownloadTest(unittest.TestCase):
             f"GET /clients/version.txt {agent}", f"HEAD {target} {agent}",
             f"GET {target} {agent}"])
 
-    def test_the_test_exe_downloads_from_nginx(self):
+    def test_the_test_exe_downloads_from_nginx_and_the_check_passes_there(self):
         root = self.folder / "root"
         (root / "clients").mkdir(parents=True)
         served = root / "TalvorenPackage.zip"
@@ -95,6 +107,10 @@ class NamespacedDownloadTest(unittest.TestCase):
         access = (self.folder / "nginx" / "logs" / "access.log").read_text()
         self.assertIn('"HEAD /TalvorenPackage.zip HTTP/1.1" 200', access)
         self.assertIn('"GET /TalvorenPackage.zip HTTP/1.1" 200', access)
+
+        code, report = harness.check("https://localhost:8443/clients/version.txt")
+        self.assertEqual(code, 0, report)
+        self.assertIn('Content-Length "20000000"', report)
 
 
 if __name__ == "__main__":
