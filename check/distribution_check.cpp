@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "net/failure_text.h"
+#include "net/file_location.h"
 #include "net/manifest.h"
 #include "net/package_body.h"
 #include "net/package_size.h"
@@ -66,6 +67,7 @@ CheckResult run_distribution_check(const std::wstring& manifest_url) {
         result.downloader_message = failure_text(Preparation::ManifestUnreadable);
         return result;
     }
+    result.file_name = package_file_name(package_url);
     std::uint64_t size = 0;
     if (!timed_step(result, CheckStep::Size, L"HEAD", package_url, [&](StepReport& step) {
             const bool known = query_package_size(package_url, size, &step.record);

@@ -30,6 +30,9 @@ struct CheckResult {
     // The downloader's message for the first failed step; null when the
     // download would complete.
     const wchar_t* downloader_message = nullptr;
+    // The name the downloader would store the package under, once the
+    // manifest gave an address.
+    std::wstring file_name;
 };
 
 CheckResult run_distribution_check(const std::wstring& manifest_url);

@@ -119,7 +119,8 @@ std::wstring check_report_text(const std::wstring& manifest_url, const CheckResu
         text += step_report_text(step);
     }
     if (result.downloader_message == nullptr) {
-        return text + L"The downloader would complete the download." + kNewLine;
+        return text + L"The downloader would complete the download and store it as " +
+               result.file_name + L"." + kNewLine;
     }
     return text + L"The downloader would show: " + result.downloader_message + kNewLine;
 }

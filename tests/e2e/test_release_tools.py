@@ -107,7 +107,8 @@ class DistributionCheckTest(unittest.TestCase):
         self.assertIn(f"package size: HEAD {package}\n  status 200, "
                       'Content-Length "3000000", ', report)
         self.assertIn(f"package: GET {package}\n  status 200, 3000000 bytes in ", report)
-        self.assertTrue(report.endswith("The downloader would complete the download.\n"), report)
+        self.assertTrue(report.endswith(
+            "The downloader would complete the download and store it as Healthy.zip.\n"), report)
         self.assertEqual(report.count("  passed\n"), 3, report)
 
     def test_each_step_fails_with_the_downloaders_message(self):
