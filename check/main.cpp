@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "app/system_libraries.h"
 #include "check/distribution_check.h"
 #include "check/report.h"
 
@@ -31,6 +32,7 @@ void write_out(const std::wstring& text) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    restrict_library_search();
     if (argc != 2) {
         write_out(L"usage: TalvorenCheck <manifest address>\r\n");
         return kUsage;

@@ -41,6 +41,9 @@ std::wstring fault_text(const StepReport& step) {
     case RequestFault::CallFailed:
         return error;
     case RequestFault::NotHttpAddress:
+        if (record.failed_call != nullptr) {
+            return L"not an http or https address (" + error + L")";
+        }
         return L"not an http or https address";
     case RequestFault::Status:
         return L"status " + std::to_wstring(record.status) + L" is outside 200 to 299";

@@ -1,5 +1,7 @@
 #include "net/http_request.h"
 
+#include "app/system_libraries.h"
+
 namespace {
 
 constexpr wchar_t kUserAgent[] = L"OmbrixDownloader/1.0";
@@ -22,6 +24,14 @@ bool request_flags_for(INTERNET_SCHEME scheme, DWORD& flags) {
     return false;
 }
 
+// WinHTTP is delay-loaded: nothing may call into it before this has found
+// it in the system folder. Without it every request fails as a network
+// failure would.
+bool winhttp_loaded() {
+    static const bool loaded = load_system_library(L"winhttp.dll");
+    return loaded;
+}
+
 }  // namespace
 
 bool crack_url(const std::wstring& url, UrlParts& parts) {
@@ -31,7 +41,7 @@ bool crack_url(const std::wstring& url, UrlParts& parts) {
     components.dwHostNameLength = static_cast<DWORD>(-1);
     components.dwUrlPathLength = static_cast<DWORD>(-1);
     components.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (!WinHttpCrackUrl(url.c_str(), 0, 0, &components)) {
+    if (!winhttp_loaded() || !WinHttpCrackUrl(url.c_str(), 0, 0, &components)) {
         return false;
     }
     parts.scheme = components.nScheme;

@@ -5,6 +5,7 @@ files in a folder of its own.
 The environment comes from tools/session.sh (WINE, WINEPREFIX, DISPLAY,
 TALVOREN_BUILD, TALVOREN_RELEASE_EXE, TALVOREN_TEST_CERTS)."""
 
+import contextlib
 import os
 import pathlib
 import shutil
@@ -35,10 +36,10 @@ def probe(*args, timeout=60):
         return code, out.read().decode("utf-8").replace("\r\n", "\n")
 
 
-def check(manifest_url, timeout=120):
+def check(manifest_url, exe=CHECK, timeout=120):
     """Runs TalvorenCheck.exe; returns (exit code, its report as text)."""
     with tempfile.TemporaryFile() as out:
-        code = subprocess.call([WINE, str(CHECK), manifest_url], stdout=out,
+        code = subprocess.call([WINE, str(exe), manifest_url], stdout=out,
                                stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
                                timeout=timeout)
         out.seek(0)
@@ -62,12 +63,18 @@ class Downloader:
         shutil.copy(exe, self.exe)
         self.process = None
 
-    def start(self, program_path=None):
-        """Starts it; `program_path` is the Windows path to start it by
-        (a drive letter mapped to a test volume, say)."""
+    def launch(self, program_path=None):
+        """Starts it without waiting for its window; `program_path` is the
+        Windows path to start it by (a drive letter mapped to a test volume,
+        say)."""
         self.process = subprocess.Popen(
             [WINE, program_path or str(self.exe)], stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, cwd=self.folder)
+        return self
+
+    def start(self, program_path=None):
+        """Starts it and waits for its main window."""
+        self.launch(program_path)
         if probe("wait-window", 15000)[0] != 0:
             self.kill()
             raise AssertionError("the main window did not appear")
@@ -91,6 +98,18 @@ class Downloader:
 
     def __exit__(self, *exc):
         self.kill()
+
+
+@contextlib.contextmanager
+def dll_overrides(overrides):
+    """Wine DLL overrides, such as "gdiplus=d", for the programs started
+    inside the block."""
+    current = os.environ.get("WINEDLLOVERRIDES", "")
+    os.environ["WINEDLLOVERRIDES"] = f"{overrides};{current}"
+    try:
+        yield
+    finally:
+        os.environ["WINEDLLOVERRIDES"] = current
 
 
 def wait_until(condition, timeout=30.0, interval=0.1):

@@ -18,8 +18,17 @@ import servers  # noqa: E402
 
 RELEASE_EXE = pathlib.Path(os.environ.get(
     "TALVOREN_RELEASE_EXE", harness.REPO / "build" / "release" / "TalvorenDownloader.exe"))
+RELEASE_CHECK = RELEASE_EXE.parent / "TalvorenCheck.exe"
 RELEASE_HOST = "dl.talvoren.example"
 BOX_MS = 15000
+PLANTED_DLL = harness.BUILD / "tests" / "planted_dll.dll"
+# Names a drive-by download could plant next to the exe: the DLLs it uses
+# beyond the KnownDLLs, and those that the system's own user32 and WinHTTP
+# look for. Wine 8 itself also takes version, secur32, propsys and
+# windowscodecs from the exe's folder (in its start-up, JPEG codec and TLS
+# code), whatever the program does; Windows does not, so they are left out.
+PLANTED_NAMES = ("winhttp", "gdiplus", "uxtheme", "dwmapi", "cryptbase", "iphlpapi", "dnsapi",
+                 "oleacc")
 
 
 def setUpModule():
@@ -39,11 +48,14 @@ class NamespacedDownloadTest(unittest.TestCase):
         self.addCleanup(process.wait)
         self.addCleanup(process.terminate)
 
-    def download(self, exe, name, size):
-        """Runs `exe` from a folder of its own, answers Yes and waits for the
-        whole package; returns its path after a clean close."""
+    def download(self, exe, name, size, planted=()):
+        """Runs `exe` from a folder of its own, with a copy of the planted
+        DLL beside it under each of the names `planted`, answers Yes and waits
+        for the whole package; returns its path after a clean close."""
         app_folder = self.folder / "app"
         app_folder.mkdir()
+        for dll in planted:
+            shutil.copy(PLANTED_DLL, app_folder / f"{dll}.dll")
         app = harness.Downloader(app_folder, exe=exe)
         self.addCleanup(app.kill)
         app.start()
@@ -56,7 +68,29 @@ class NamespacedDownloadTest(unittest.TestCase):
         self.assertEqual(app.close(), 0)
         return package
 
-    def signed_release_exe(self, certs):
+    def serve_release_host(self, size):
+        """Serves a `size`-byte package from the release exe's own host name
+        on port 443; returns its target and the server's request log."""
+        certs = self.folder / "certs"
+        certs.mkdir()
+        for name in ("ca.key", "ca.pem"):
+            shutil.copy(servers.CERTS / name, certs / name)
+        subprocess.run([str(servers.MAKE_CERT), str(certs), RELEASE_HOST], check=True,
+                       stdout=subprocess.DEVNULL)
+        namespace.map_hosts([RELEASE_HOST], self.folder)
+        self.addCleanup(subprocess.run, ["umount", "/etc/hosts"], check=True)
+        root = self.folder / "root"
+        (root / "clients").mkdir(parents=True)
+        target = f"/_x/size={size}/TalvorenSetup.zip"
+        (root / "clients" / "version.txt").write_text(f"https://{RELEASE_HOST}{target}\n")
+        log = self.folder / "requests.log"
+        self.stop_later(servers.start_server(443, certs, log, root=root))
+        return target, log
+
+    def signed_release_exe(self):
+        """The release exe signed by tools/sign-release.sh with a throw-away
+        code-signing certificate of the test CA."""
+        certs = self.folder / "certs"
         subprocess.run([str(servers.MAKE_CERT), "--code-signing", str(certs)], check=True,
                        stdout=subprocess.DEVNULL)
         (certs / "pass").write_text("test\n")
@@ -68,22 +102,10 @@ class NamespacedDownloadTest(unittest.TestCase):
         return signed
 
     def test_the_signed_release_exe_fetches_from_its_own_host_on_port_443(self):
-        certs = self.folder / "certs"
-        certs.mkdir()
-        for name in ("ca.key", "ca.pem"):
-            shutil.copy(servers.CERTS / name, certs / name)
-        subprocess.run([str(servers.MAKE_CERT), str(certs), RELEASE_HOST], check=True,
-                       stdout=subprocess.DEVNULL)
-        namespace.map_hosts([RELEASE_HOST], self.folder)
-        root = self.folder / "root"
-        (root / "clients").mkdir(parents=True)
         size = 5_000_000
-        target = f"/_x/size={size}/TalvorenSetup.zip"
-        (root / "clients" / "version.txt").write_text(f"https://{RELEASE_HOST}{target}\n")
-        log = self.folder / "requests.log"
-        self.stop_later(servers.start_server(443, certs, log, root=root))
+        target, log = self.serve_release_host(size)
 
-        package = self.download(self.signed_release_exe(certs), "TalvorenSetup.zip", size)
+        package = self.download(self.signed_release_exe(), "TalvorenSetup.zip", size)
         expected = self.folder / "expected.bin"
         subprocess.run([sys.executable, str(servers.DIST_SERVER), "--write-pattern", str(size),
                         str(expected)], check=True)
@@ -92,6 +114,25 @@ class NamespacedDownloadTest(unittest.TestCase):
         self.assertEqual(log.read_text().splitlines(), [
             f"GET /clients/version.txt {agent}", f"HEAD {target} {agent}",
             f"GET {target} {agent}"])
+
+    def test_dlls_planted_beside_the_release_exe_are_never_loaded(self):
+        # Native first for the planted names makes Wine search for them the
+        # way Windows does: the exe's own folder before the system folder.
+        size = 1_000_000
+        self.serve_release_host(size)
+
+        try:
+            with harness.dll_overrides(f"{','.join(PLANTED_NAMES)}=n,b"):
+                self.download(RELEASE_EXE, "TalvorenSetup.zip", size, planted=PLANTED_NAMES)
+                # The check, run from the same folder, loads nothing from it either.
+                check = shutil.copy(RELEASE_CHECK, self.folder / "app")
+                code, report = harness.check(f"https://{RELEASE_HOST}/clients/version.txt",
+                                             exe=check)
+                self.assertEqual(code, 0, report)
+        finally:
+            # Checked even when the run failed: which DLLs were taken says why.
+            loaded = (self.folder / "app").glob("*.loaded")
+            self.assertEqual(sorted(path.name for path in loaded), [])
 
     def test_the_test_exe_downloads_from_nginx_and_the_check_passes_there(self):
         root = self.folder / "root"
