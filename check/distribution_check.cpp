@@ -18,8 +18,11 @@ std::uint64_t now_us() {
     LARGE_INTEGER frequency{};
     QueryPerformanceCounter(&counter);
     QueryPerformanceFrequency(&frequency);
-    return static_cast<std::uint64_t>(counter.QuadPart) * 1000000u /
-           static_cast<std::uint64_t>(frequency.QuadPart);
+    // Whole seconds first: the count times a million overflows after weeks
+    // of uptime.
+    const auto ticks = static_cast<std::uint64_t>(counter.QuadPart);
+    const auto per_second = static_cast<std::uint64_t>(frequency.QuadPart);
+    return ticks / per_second * 1000000u + ticks % per_second * 1000000u / per_second;
 }
 
 // WinHTTP's errors are worded in its own module, the others by the system.
@@ -30,6 +33,9 @@ std::wstring system_error_text(DWORD error) {
             FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
         GetModuleHandleW(L"winhttp.dll"), error, 0, reinterpret_cast<wchar_t*>(&text), 0,
         nullptr);
+    if (length == 0) {
+        return {};
+    }
     std::wstring result(text, length);
     LocalFree(text);
     while (!result.empty() && (result.back() == L'\n' || result.back() == L'\r' ||

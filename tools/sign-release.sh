@@ -3,7 +3,7 @@
 # signature, and proves that what was signed is the reproducible build: the
 # signed exe with its signature removed must equal the unsigned exe.
 #
-#   tools/sign-release.sh KEY-OPTIONS [OPTIONS] IN.exe OUT.exe
+#   tools/sign-release.sh KEY-OPTIONS --url URL [OPTIONS] IN.exe OUT.exe
 #
 # The key, from a file:
 #   --pkcs12 FILE          certificate chain and key in PKCS#12
@@ -13,12 +13,12 @@
 #   --pkcs11-cert URI      the certificate on the token, or
 #   --certs FILE           the certificate chain as a PEM file
 #   --pkcs11-engine LIB    an engine other than the installed pkcs11 engine
+#   --url URL              the product's address, named in the signature
 # Options:
 #   --pass-file FILE       password of the PKCS#12 file or PIN of the token
 #                          (never on the command line, where ps shows it)
 #   --timestamp URL        RFC 3161 time-stamp server
 #   --name TEXT            product name in the signature (Talvoren下载器)
-#   --url URL              product address in the signature
 #   --ca FILE              CA certificates the signature must verify against
 #                          (default: the system's bundle)
 #   --rebuild              also build the committed sources of HEAD afresh in
@@ -34,7 +34,7 @@ usage() {
 }
 
 name="Talvoren下载器"
-url="https://dl.talvoren.example/"
+url=""
 ca=/etc/ssl/certs/ca-certificates.crt
 rebuild=0
 key_options=()
@@ -59,7 +59,7 @@ while (($#)); do
     *) positional+=("$1"); shift ;;
   esac
 done
-((${#positional[@]} == 2 && ${#key_options[@]})) || usage
+((${#positional[@]} == 2 && ${#key_options[@]})) && [[ -n $url ]] || usage
 in=${positional[0]}
 out=${positional[1]}
 

@@ -97,7 +97,8 @@ class NamespacedDownloadTest(unittest.TestCase):
         signed = self.folder / "signed" / "TalvorenDownloader.exe"
         subprocess.run([str(harness.REPO / "tools" / "sign-release.sh"),
                         "--pkcs12", str(certs / "signing.p12"), "--pass-file", str(certs / "pass"),
-                        "--ca", str(certs / "ca.pem"), str(RELEASE_EXE), str(signed)],
+                        "--url", "https://talvoren.example/", "--ca", str(certs / "ca.pem"),
+                        str(RELEASE_EXE), str(signed)],
                        check=True, stdout=subprocess.DEVNULL)
         return signed
 

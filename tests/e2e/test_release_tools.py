@@ -45,20 +45,23 @@ class SigningTest(unittest.TestCase):
         run("osslsigncode", "remove-signature", "-in", signed, "-out", stripped)
         self.assertTrue(stripped.read_bytes() == (RELEASE / "TalvorenDownloader.exe").read_bytes())
 
+    def sign(self, key_options, ca, out, **options):
+        """Runs the signing script on the release exe; returns its exit code."""
+        command = [SIGN, *key_options, "--pass-file", self.folder / "pass",
+                   "--url", "https://talvoren.example/", "--ca", ca,
+                   RELEASE / "TalvorenDownloader.exe", out]
+        return subprocess.call([str(part) for part in command], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, **options)
+
     def test_a_key_file_signs_a_build_that_verifies_and_strips_back(self):
+        key = ["--pkcs12", self.certs / "signing.p12"]
         signed = self.folder / "file" / "TalvorenDownloader.exe"
-        run(SIGN, "--pkcs12", self.certs / "signing.p12", "--pass-file", self.folder / "pass",
-            "--ca", self.certs / "ca.pem", RELEASE / "TalvorenDownloader.exe", signed)
+        self.assertEqual(self.sign(key, self.certs / "ca.pem", signed), 0)
         self.assert_signed_build(signed)
         # Only a CA that issued the certificate is accepted.
-        refused = subprocess.run([str(SIGN), "--pkcs12", str(self.certs / "signing.p12"),
-                                  "--pass-file", str(self.folder / "pass"),
-                                  "--ca", str(servers.CERTS / "ca.pem"),
-                                  str(RELEASE / "TalvorenDownloader.exe"),
-                                  str(self.folder / "refused.exe")],
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.assertNotEqual(refused.returncode, 0)
-        self.assertFalse((self.folder / "refused.exe").exists())
+        refused = self.folder / "refused.exe"
+        self.assertNotEqual(self.sign(key, servers.CERTS / "ca.pem", refused), 0)
+        self.assertFalse(refused.exists())
 
     def test_a_key_on_a_token_signs_the_same_way(self):
         tokens = self.folder / "tokens"
@@ -78,12 +81,11 @@ class SigningTest(unittest.TestCase):
                 "--pin", "test", "--write-object", path, "--type", kind, "--id", "01",
                 "--label", "signing", env=env, stderr=subprocess.DEVNULL)
 
+        key = ["--pkcs11-module", SOFTHSM,
+               "--pkcs11-cert", "pkcs11:token=talvoren;object=signing;type=cert",
+               "--key", "pkcs11:token=talvoren;object=signing;type=private"]
         signed = self.folder / "token" / "TalvorenDownloader.exe"
-        run(SIGN, "--pkcs11-module", SOFTHSM,
-            "--pkcs11-cert", "pkcs11:token=talvoren;object=signing;type=cert",
-            "--key", "pkcs11:token=talvoren;object=signing;type=private",
-            "--pass-file", self.folder / "pass", "--ca", self.certs / "ca.pem",
-            RELEASE / "TalvorenDownloader.exe", signed, env=env, stderr=subprocess.DEVNULL)
+        self.assertEqual(self.sign(key, self.certs / "ca.pem", signed, env=env), 0)
         self.assert_signed_build(signed)
 
 
