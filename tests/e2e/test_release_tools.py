@@ -1,13 +1,16 @@
 """The vendor's side: the signing script with a throw-away code-signing
-certificate (from a file and from a software token), and the distribution
-check against the fixture's server, healthy and broken at each step."""
+certificate (from a file with a time stamp, and from a software token), and
+the distribution check against the fixture's server, healthy and broken at
+each step."""
 
+import http.server
 import os
 import pathlib
 import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
@@ -24,6 +27,39 @@ def run(*command, **options):
                           stdout=subprocess.DEVNULL, **options)
 
 
+class TimeStampServer(http.server.ThreadingHTTPServer):
+    """An RFC 3161 time-stamp server on a free loopback port: openssl ts
+    answers each query with the test CA's time-stamping certificate."""
+
+    def __init__(self, certs):
+        self.certs = certs
+        super().__init__(("127.0.0.1", 0), TimeStampHandler)
+        threading.Thread(target=self.serve_forever, daemon=True).start()
+
+    @property
+    def url(self):
+        return f"http://127.0.0.1:{self.server_address[1]}/"
+
+
+class TimeStampHandler(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        certs = self.server.certs
+        query = self.rfile.read(int(self.headers["Content-Length"]))
+        reply = subprocess.run(
+            ["openssl", "ts", "-reply", "-config", str(certs / "tsa.cnf"), "-queryfile",
+             "/dev/stdin", "-signer", str(certs / "tsa.pem"), "-inkey", str(certs / "tsa.key"),
+             "-chain", str(certs / "ca.pem"), "-out", "/dev/stdout"],
+            input=query, capture_output=True, check=True).stdout
+        self.send_response(200)
+        self.send_header("Content-Type", "application/timestamp-reply")
+        self.send_header("Content-Length", str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+
+    def log_message(self, format, *args):
+        pass
+
+
 class SigningTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -38,12 +74,17 @@ class SigningTest(unittest.TestCase):
 
     def assert_signed_build(self, signed):
         """The signature verifies against the test CA, and without it the
-        exe is the unsigned build byte for byte."""
-        run("osslsigncode", "verify", "-in", signed, "-CAfile", self.certs / "ca.pem")
+        exe is the unsigned build byte for byte. Returns the verifier's
+        report."""
+        report = subprocess.run(["osslsigncode", "verify", "-in", str(signed), "-CAfile",
+                                 str(self.certs / "ca.pem"), "-TSA-CAfile",
+                                 str(self.certs / "ca.pem")],
+                                check=True, capture_output=True, text=True).stdout
         stripped = self.folder / "stripped.exe"
         stripped.unlink(missing_ok=True)
         run("osslsigncode", "remove-signature", "-in", signed, "-out", stripped)
         self.assertTrue(stripped.read_bytes() == (RELEASE / "TalvorenDownloader.exe").read_bytes())
+        return report
 
     def sign(self, key_options, ca, out, **options):
         """Runs the signing script on the release exe; returns its exit code."""
@@ -53,11 +94,16 @@ class SigningTest(unittest.TestCase):
         return subprocess.call([str(part) for part in command], stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL, **options)
 
-    def test_a_key_file_signs_a_build_that_verifies_and_strips_back(self):
+    def test_a_key_file_signs_a_time_stamped_build_that_verifies_and_strips_back(self):
         key = ["--pkcs12", self.certs / "signing.p12"]
         signed = self.folder / "file" / "TalvorenDownloader.exe"
-        self.assertEqual(self.sign(key, self.certs / "ca.pem", signed), 0)
-        self.assert_signed_build(signed)
+        time_stamps = TimeStampServer(self.certs)
+        self.addCleanup(time_stamps.server_close)
+        self.addCleanup(time_stamps.shutdown)
+        self.assertEqual(self.sign(key + ["--timestamp", time_stamps.url], self.certs / "ca.pem",
+                                   signed), 0)
+        report = self.assert_signed_build(signed)
+        self.assertIn("Timestamp Server Signature verification: ok", report)
         # Only a CA that issued the certificate is accepted.
         refused = self.folder / "refused.exe"
         self.assertNotEqual(self.sign(key, servers.CERTS / "ca.pem", refused), 0)
