@@ -3,9 +3,11 @@ as a vendor ships it, against its own distribution host name on port 443,
 and the test exe and the distribution check against nginx with the repo's
 production configuration."""
 
+import http.client
 import os
 import pathlib
 import shutil
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -153,6 +155,16 @@ class NamespacedDownloadTest(unittest.TestCase):
         code, report = harness.check("https://localhost:8443/clients/version.txt")
         self.assertEqual(code, 0, report)
         self.assertIn('Content-Length "20000000"', report)
+        # Nothing on the way may keep an old manifest or package.
+        context = ssl.create_default_context(cafile=str(servers.CERTS / "ca.pem"))
+        for target, content_type in (("/clients/version.txt", "text/plain; charset=utf-8"),
+                                     ("/TalvorenPackage.zip", "application/zip")):
+            connection = http.client.HTTPSConnection("localhost", 8443, context=context)
+            connection.request("HEAD", target)
+            response = connection.getresponse()
+            self.assertEqual(response.getheader("Cache-Control"), "no-cache", target)
+            self.assertEqual(response.getheader("Content-Type"), content_type, target)
+            connection.close()
 
 
 if __name__ == "__main__":
