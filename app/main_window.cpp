@@ -3,6 +3,7 @@
 #include <gdiplus.h>
 
 #include "app/download_state.h"
+#include "app/system_libraries.h"
 #include "net/workers.h"
 #include "res/resource_ids.h"
 #include "ui/carousel.h"
@@ -198,7 +199,8 @@ int run_application(HINSTANCE instance, int show_command) {
 
     Gdiplus::GdiplusStartupInput startup_input;
     ULONG_PTR gdiplus_token = 0;
-    if (Gdiplus::GdiplusStartup(&gdiplus_token, &startup_input, nullptr) != Gdiplus::Ok) {
+    if (!load_system_library(L"gdiplus.dll") ||
+        Gdiplus::GdiplusStartup(&gdiplus_token, &startup_input, nullptr) != Gdiplus::Ok) {
         MessageBoxW(nullptr, L"无法初始化 GDI+", L"启动失败", MB_ICONERROR);
         return 1;
     }

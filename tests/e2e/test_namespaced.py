@@ -1,10 +1,13 @@
-"""Whole downloads in a private network namespace: the release exe,
-unchanged, against its own distribution host name on port 443, and the test
-exe against nginx as the distribution server."""
+"""Whole downloads in a private network namespace: the release exe, signed
+as a vendor ships it, against its own distribution host name on port 443,
+and the test exe and the distribution check against nginx with the repo's
+production configuration."""
 
+import http.client
 import os
 import pathlib
 import shutil
+import ssl
 import subprocess
 import tempfile
 import unittest
@@ -14,8 +17,17 @@ import namespace
 import servers
 
 RELEASE_EXE = harness.RELEASE_EXE
+RELEASE_CHECK = RELEASE_EXE.parent / "TalvorenCheck.exe"
 RELEASE_HOST = "dl.talvoren.example"
 BOX_MS = 15000
+PLANTED_DLL = harness.BUILD / "tests" / "planted_dll.dll"
+# Names a drive-by download could plant next to the exe: the DLLs it uses
+# beyond the KnownDLLs, and those that the system's own user32 and WinHTTP
+# look for. Wine 8 itself also takes version, secur32, propsys and
+# windowscodecs from the exe's folder (in its start-up, JPEG codec and TLS
+# code), whatever the program does; Windows does not, so they are left out.
+PLANTED_NAMES = ("winhttp", "gdiplus", "uxtheme", "dwmapi", "cryptbase", "iphlpapi", "dnsapi",
+                 "oleacc")
 
 
 def setUpModule():
@@ -35,11 +47,14 @@ class NamespacedDownloadTest(unittest.TestCase):
         self.addCleanup(process.wait)
         self.addCleanup(process.terminate)
 
-    def download(self, exe, name, size):
-        """Runs `exe` from a folder of its own, answers Yes and waits for the
-        whole package; returns its path after a clean close."""
+    def download(self, exe, name, size, planted=()):
+        """Runs `exe` from a folder of its own, with a copy of the planted
+        DLL beside it under each of the names `planted`, answers Yes and waits
+        for the whole package; returns its path after a clean close."""
         app_folder = self.folder / "app"
         app_folder.mkdir()
+        for dll in planted:
+            shutil.copy(PLANTED_DLL, app_folder / f"{dll}.dll")
         app = harness.Downloader(app_folder, exe=exe)
         self.addCleanup(app.kill)
         app.start()
@@ -52,7 +67,9 @@ class NamespacedDownloadTest(unittest.TestCase):
         self.assertEqual(app.close(), 0)
         return package
 
-    def test_the_release_exe_fetches_from_its_own_host_on_port_443(self):
+    def serve_release_host(self, size):
+        """Serves a `size`-byte package from the release exe's own host name
+        on port 443; returns its target and the server's request log."""
         certs = self.folder / "certs"
         certs.mkdir()
         for name in ("ca.key", "ca.pem"):
@@ -60,22 +77,61 @@ class NamespacedDownloadTest(unittest.TestCase):
         subprocess.run([str(servers.MAKE_CERT), str(certs), RELEASE_HOST], check=True,
                        stdout=subprocess.DEVNULL)
         namespace.map_hosts([RELEASE_HOST], self.folder)
+        self.addCleanup(subprocess.run, ["umount", "/etc/hosts"], check=True)
         root = self.folder / "root"
         (root / "clients").mkdir(parents=True)
-        size = 5_000_000
         target = f"/_x/size={size}/TalvorenSetup.zip"
         (root / "clients" / "version.txt").write_text(f"https://{RELEASE_HOST}{target}\n")
         log = self.folder / "requests.log"
         self.stop_later(servers.start_server(443, certs, log, root=root))
+        return target, log
 
-        package = self.download(RELEASE_EXE, "TalvorenSetup.zip", size)
+    def signed_release_exe(self):
+        """The release exe signed by tools/sign-release.sh with a throw-away
+        code-signing certificate of the test CA."""
+        certs = self.folder / "certs"
+        subprocess.run([str(servers.MAKE_CERT), "--code-signing", str(certs)], check=True,
+                       stdout=subprocess.DEVNULL)
+        (certs / "pass").write_text("test\n")
+        signed = self.folder / "signed" / "TalvorenDownloader.exe"
+        subprocess.run([str(harness.REPO / "tools" / "sign-release.sh"),
+                        "--pkcs12", str(certs / "signing.p12"), "--pass-file", str(certs / "pass"),
+                        "--url", "https://talvoren.example/", "--ca", str(certs / "ca.pem"),
+                        str(RELEASE_EXE), str(signed)],
+                       check=True, stdout=subprocess.DEVNULL)
+        return signed
+
+    def test_the_signed_release_exe_fetches_from_its_own_host_on_port_443(self):
+        size = 5_000_000
+        target, log = self.serve_release_host(size)
+
+        package = self.download(self.signed_release_exe(), "TalvorenSetup.zip", size)
         self.assertTrue(servers.holds_pattern(package, size))
         agent = "OmbrixDownloader/1.0"
         self.assertEqual(log.read_text().splitlines(), [
             f"GET /clients/version.txt {agent}", f"HEAD {target} {agent}",
             f"GET {target} {agent}"])
 
-    def test_the_test_exe_downloads_from_nginx(self):
+    def test_dlls_planted_beside_the_release_exe_are_never_loaded(self):
+        # Native first for the planted names makes Wine search for them the
+        # way Windows does: the exe's own folder before the system folder.
+        size = 1_000_000
+        self.serve_release_host(size)
+
+        try:
+            with harness.dll_overrides(f"{','.join(PLANTED_NAMES)}=n,b"):
+                self.download(RELEASE_EXE, "TalvorenSetup.zip", size, planted=PLANTED_NAMES)
+                # The check, run from the same folder, loads nothing from it either.
+                check = shutil.copy(RELEASE_CHECK, self.folder / "app")
+                code, report = harness.check(f"https://{RELEASE_HOST}/clients/version.txt",
+                                             exe=check)
+                self.assertEqual(code, 0, report)
+        finally:
+            # Checked even when the run failed: which DLLs were taken says why.
+            loaded = (self.folder / "app").glob("*.loaded")
+            self.assertEqual(sorted(path.name for path in loaded), [])
+
+    def test_the_test_exe_downloads_from_nginx_and_the_check_passes_there(self):
         root = self.folder / "root"
         (root / "clients").mkdir(parents=True)
         served = root / "TalvorenPackage.zip"
@@ -89,6 +145,20 @@ class NamespacedDownloadTest(unittest.TestCase):
         access = (self.folder / "nginx" / "logs" / "access.log").read_text()
         self.assertIn('"HEAD /TalvorenPackage.zip HTTP/1.1" 200', access)
         self.assertIn('"GET /TalvorenPackage.zip HTTP/1.1" 200', access)
+
+        code, report = harness.check("https://localhost:8443/clients/version.txt")
+        self.assertEqual(code, 0, report)
+        self.assertIn('Content-Length "20000000"', report)
+        # Nothing on the way may keep an old manifest or package.
+        context = ssl.create_default_context(cafile=str(servers.CERTS / "ca.pem"))
+        for target, content_type in (("/clients/version.txt", "text/plain; charset=utf-8"),
+                                     ("/TalvorenPackage.zip", "application/zip")):
+            connection = http.client.HTTPSConnection("localhost", 8443, context=context)
+            connection.request("HEAD", target)
+            response = connection.getresponse()
+            self.assertEqual(response.getheader("Cache-Control"), "no-cache", target)
+            self.assertEqual(response.getheader("Content-Type"), content_type, target)
+            connection.close()
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@ for it: ctest and the benchmark scripts put it on PYTHONPATH. The environment
 comes from tools/session.sh (WINE, WINEPREFIX, DISPLAY, TALVOREN_BUILD,
 TALVOREN_RELEASE_EXE, TALVOREN_TEST_CERTS)."""
 
+import contextlib
 import os
 import pathlib
 import shutil
@@ -21,6 +22,7 @@ DOWNLOADER = BUILD / "TalvorenDownloader.exe"
 RELEASE_EXE = pathlib.Path(os.environ.get(
     "TALVOREN_RELEASE_EXE", REPO / "build" / "release" / "TalvorenDownloader.exe"))
 PROBE = BUILD / "tests" / "window_probe.exe"
+CHECK = BUILD / "TalvorenCheck.exe"
 
 
 def windows_path(path):
@@ -32,6 +34,16 @@ def probe(*args, timeout=60):
     """Runs window_probe.exe; returns (exit code, its output as text)."""
     with tempfile.TemporaryFile() as out:
         code = subprocess.call([WINE, str(PROBE), *map(str, args)], stdout=out,
+                               stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
+                               timeout=timeout)
+        out.seek(0)
+        return code, out.read().decode("utf-8").replace("\r\n", "\n")
+
+
+def check(manifest_url, exe=CHECK, timeout=120):
+    """Runs TalvorenCheck.exe; returns (exit code, its report as text)."""
+    with tempfile.TemporaryFile() as out:
+        code = subprocess.call([WINE, str(exe), manifest_url], stdout=out,
                                stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
                                timeout=timeout)
         out.seek(0)
@@ -55,12 +67,18 @@ class Downloader:
         shutil.copy(exe, self.exe)
         self.process = None
 
-    def start(self, program_path=None):
-        """Starts it; `program_path` is the Windows path to start it by
-        (a drive letter mapped to a test volume, say)."""
+    def launch(self, program_path=None):
+        """Starts it without waiting for its window; `program_path` is the
+        Windows path to start it by (a drive letter mapped to a test volume,
+        say)."""
         self.process = subprocess.Popen(
             [WINE, program_path or str(self.exe)], stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, cwd=self.folder)
+        return self
+
+    def start(self, program_path=None):
+        """Starts it and waits for its main window."""
+        self.launch(program_path)
         if probe("wait-window", 15000)[0] != 0:
             self.kill()
             raise AssertionError("the main window did not appear")
@@ -84,6 +102,18 @@ class Downloader:
 
     def __exit__(self, *exc):
         self.kill()
+
+
+@contextlib.contextmanager
+def dll_overrides(overrides):
+    """Wine DLL overrides, such as "gdiplus=d", for the programs started
+    inside the block."""
+    current = os.environ.get("WINEDLLOVERRIDES", "")
+    os.environ["WINEDLLOVERRIDES"] = f"{overrides};{current}"
+    try:
+        yield
+    finally:
+        os.environ["WINEDLLOVERRIDES"] = current
 
 
 def wait_until(condition, timeout=30.0, interval=0.1):
