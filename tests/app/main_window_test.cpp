@@ -32,10 +32,13 @@ std::atomic<bool> preparation_done{false};
 DownloadPhase phase_seen_by_transfer = Preparing;
 std::wstring status_seen_by_transfer;
 
-// Still running while the box is open: the Yes must wait for it to end.
+std::atomic<bool> yes_pressed{false};
+
+// Still running when the Yes closes the box: the transfer must wait for it
+// to end.
 void ask_then_finish(HWND window) noexcept {
     ask_for_confirmation(window);
-    wait_for_message_box(L"下载确认", kTimeoutMs);
+    wait_until([] { return yes_pressed.load(); });
     wait_until([] { return find_message_box(L"下载确认") == nullptr; });
     preparation_done.exchange(true);
 }
@@ -106,6 +109,7 @@ TEST(MainWindow, AnswerYesJoinsPreparationThenStartsTheTransfer) {
         HWND box = wait_for_message_box(L"下载确认", kTimeoutMs);
         ASSERT_NE(box, nullptr);
         download_state.bytes_received.exchange(77);  // must be reset before the transfer
+        yes_pressed.exchange(true);
         ASSERT_TRUE(press_message_box_button(box, IDYES));
         EXPECT_TRUE(wait_until([] { return transfer_runs.load() == 1; }));
     });
