@@ -28,13 +28,17 @@ void start_repaint_timer(HWND window) {
     SetTimer(window, kRepaintTimerId, kRepaintPeriodMs, nullptr);
 }
 
-// At most one worker exists: a previous one is joined before the next starts.
-// A failed start or join throws inside a noexcept caller and so ends the
-// process, as it must: the download state would be unusable after it.
-void launch_worker(HWND window, WorkerBody body) {
+// At most one worker exists: whoever launches the next one has joined the
+// previous one first. A failed start or join throws inside a noexcept caller
+// and so ends the process, as it must: the download state would be unusable
+// after it.
+void join_worker() {
     if (download_state.worker_thread.joinable()) {
         download_state.worker_thread.join();
     }
+}
+
+void launch_worker(HWND window, WorkerBody body) {
     download_state.worker_thread = std::thread(body, window);
 }
 
@@ -51,9 +55,7 @@ LRESULT on_create(HWND window, const CREATESTRUCTW* create) {
 LRESULT on_destroy(HWND window) {
     KillTimer(window, kRepaintTimerId);
     download_state.cancel_requested.exchange(true);
-    if (download_state.worker_thread.joinable()) {
-        download_state.worker_thread.join();
-    }
+    join_worker();
     release_back_buffer();
     release_carousel();
     detach_accessible_window();
@@ -142,9 +144,7 @@ LRESULT on_completed(HWND window) {
 }  // namespace
 
 void start_transfer(HWND window) {
-    if (download_state.worker_thread.joinable()) {
-        download_state.worker_thread.join();
-    }
+    join_worker();
     download_state.bytes_received.exchange(0);
     download_state.phase.exchange(Downloading);
     set_status_text(L"正在下载Talvoren软件包");

@@ -58,11 +58,15 @@ bool is_http_address(const std::wstring& url) {
     return crack_url(url, parts) && request_flags_for(parts.scheme, flags);
 }
 
-bool open_request(const std::wstring& url, const wchar_t* verb, HttpRequest& http) {
+bool open_request(const std::wstring& url, const wchar_t* verb, HttpRequest& http,
+                  RequestRecord* record) {
     UrlParts parts;
     DWORD flags = 0;
-    if (!crack_url(url, parts) || !request_flags_for(parts.scheme, flags)) {
-        return false;
+    if (!crack_url(url, parts)) {
+        return note_failed_call(record, L"WinHttpCrackUrl", RequestFault::NotHttpAddress);
+    }
+    if (!request_flags_for(parts.scheme, flags)) {
+        return note_fault(record, RequestFault::NotHttpAddress);
     }
     std::wstring target = parts.path + parts.extra;
     if (target.empty()) {
@@ -72,34 +76,43 @@ bool open_request(const std::wstring& url, const wchar_t* verb, HttpRequest& htt
     http.session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!http.session) {
-        return false;
+        return note_failed_call(record, L"WinHttpOpen");
     }
     WinHttpSetTimeouts(http.session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
                        kReceiveTimeoutMs);
 
     http.connection.reset(WinHttpConnect(http.session.get(), parts.host.c_str(), parts.port, 0));
     if (!http.connection) {
-        return false;
+        return note_failed_call(record, L"WinHttpConnect");
     }
     http.request.reset(WinHttpOpenRequest(http.connection.get(), verb, target.c_str(), nullptr,
                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
     if (!http.request) {
-        return false;
+        return note_failed_call(record, L"WinHttpOpenRequest");
     }
     if (!WinHttpSendRequest(http.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-        return false;
+        return note_failed_call(record, L"WinHttpSendRequest");
     }
-    return WinHttpReceiveResponse(http.request.get(), nullptr) != FALSE;
+    if (!WinHttpReceiveResponse(http.request.get(), nullptr)) {
+        return note_failed_call(record, L"WinHttpReceiveResponse");
+    }
+    return true;
 }
 
-bool status_is_success(HINTERNET request) {
+bool status_is_success(HINTERNET request, RequestRecord* record) {
     DWORD status = 0;
     DWORD length = sizeof(status);
     if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &length,
                              WINHTTP_NO_HEADER_INDEX)) {
-        return false;
+        return note_failed_call(record, L"WinHttpQueryHeaders");
     }
-    return status >= 200 && status <= 299;
+    if (record != nullptr) {
+        record->status = status;
+    }
+    if (status < 200 || status > 299) {
+        return note_fault(record, RequestFault::Status);
+    }
+    return true;
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/handles.h"
+#include "net/request_record.h"
 
 // Declared in the order they are opened, so that destruction closes the
 // request first, then the connection, then the session.
@@ -37,8 +38,11 @@ bool is_http_address(const std::wstring& url);
 // Sends `verb` ("GET" or "HEAD") to `url` and waits for the response
 // headers. True once they are in; then `http.request` is ready for
 // status_is_success, header queries and (after GET) body reads. On false the
-// handles opened so far stay in `http`, which closes them.
-bool open_request(const std::wstring& url, const wchar_t* verb, HttpRequest& http);
+// handles opened so far stay in `http`, which closes them. A `record` gets
+// the call that failed and its system error.
+bool open_request(const std::wstring& url, const wchar_t* verb, HttpRequest& http,
+                  RequestRecord* record = nullptr);
 
-// True when the response status is 200 to 299 inclusive.
-bool status_is_success(HINTERNET request);
+// True when the response status is 200 to 299 inclusive. A `record` gets the
+// status.
+bool status_is_success(HINTERNET request, RequestRecord* record = nullptr);

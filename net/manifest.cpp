@@ -15,20 +15,20 @@ constexpr wchar_t kManifestUrl[] = L"" TALVOREN_MANIFEST_URL;
 
 // Appends the body to `body`; false on a failed read or once the body has
 // grown past manifest_body_limit, which stops the reading at once.
-bool read_manifest_body(HINTERNET request, std::string& body) {
+bool read_manifest_body(HINTERNET request, std::string& body, RequestRecord* record) {
     std::vector<char> chunk(read_chunk_size);
     for (;;) {
         DWORD bytes_read = 0;
         if (!WinHttpReadData(request, chunk.data(), static_cast<DWORD>(chunk.size()),
                              &bytes_read)) {
-            return false;
+            return note_failed_call(record, L"WinHttpReadData");
         }
         if (bytes_read == 0) {
             return true;
         }
         body.append(chunk.data(), bytes_read);
         if (body.size() > manifest_body_limit) {
-            return false;
+            return note_fault(record, RequestFault::BodyTooLong);
         }
     }
 }
@@ -39,17 +39,32 @@ bool fetch_manifest(std::wstring& out_url) {
     return fetch_manifest_from(kManifestUrl, out_url);
 }
 
-bool fetch_manifest_from(const std::wstring& manifest_url, std::wstring& out_url) {
+bool fetch_manifest_from(const std::wstring& manifest_url, std::wstring& out_url,
+                         RequestRecord* record) {
     std::string body;
     {
         HttpRequest http;
-        if (!open_request(manifest_url, L"GET", http) || !status_is_success(http.request.get()) ||
-            !read_manifest_body(http.request.get(), body)) {
+        const bool read = open_request(manifest_url, L"GET", http, record) &&
+                          status_is_success(http.request.get(), record) &&
+                          read_manifest_body(http.request.get(), body, record);
+        if (record != nullptr) {
+            record->body_bytes = body.size();
+        }
+        if (!read) {
             return false;
         }
     }
     out_url = trim_blanks(utf8_to_wide(body));
-    return !out_url.empty() && is_http_address(out_url);
+    if (record != nullptr) {
+        record->text = out_url;
+    }
+    if (out_url.empty()) {
+        return note_fault(record, RequestFault::NoText);
+    }
+    if (!is_http_address(out_url)) {
+        return note_fault(record, RequestFault::NotHttpAddress);
+    }
+    return true;
 }
 
 std::wstring utf8_to_wide(std::string_view bytes) {

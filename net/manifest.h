@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "net/request_record.h"
+
 inline constexpr std::size_t manifest_body_limit = 65536;
 inline constexpr std::size_t read_chunk_size = 4096;
 
@@ -16,8 +18,9 @@ bool fetch_manifest(std::wstring& out_url);
 // most manifest_body_limit bytes, valid UTF-8) and its trimmed text is an
 // http or https address, which is then in `out_url`. When only the address
 // test failed, `out_url` holds the rejected text; after any earlier failure
-// it is left as it was.
-bool fetch_manifest_from(const std::wstring& manifest_url, std::wstring& out_url);
+// it is left as it was. A `record` gets what the request and the tests saw.
+bool fetch_manifest_from(const std::wstring& manifest_url, std::wstring& out_url,
+                         RequestRecord* record = nullptr);
 
 // UTF-16 form of strict UTF-8 without a leading byte-order mark; empty for
 // empty or malformed input.

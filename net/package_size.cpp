@@ -29,9 +29,11 @@ bool parse_content_length(const wchar_t* text, std::uint64_t& size) {
     return true;
 }
 
-bool query_package_size(const std::wstring& package_url, std::uint64_t& size) {
+bool query_package_size(const std::wstring& package_url, std::uint64_t& size,
+                        RequestRecord* record) {
     HttpRequest http;
-    if (!open_request(package_url, L"HEAD", http) || !status_is_success(http.request.get())) {
+    if (!open_request(package_url, L"HEAD", http, record) ||
+        !status_is_success(http.request.get(), record)) {
         return false;
     }
     wchar_t length_text[kLengthTextBytes / sizeof(wchar_t)] = {};
@@ -39,7 +41,13 @@ bool query_package_size(const std::wstring& package_url, std::uint64_t& size) {
     if (!WinHttpQueryHeaders(http.request.get(), WINHTTP_QUERY_CONTENT_LENGTH,
                              WINHTTP_HEADER_NAME_BY_INDEX, length_text, &length,
                              WINHTTP_NO_HEADER_INDEX)) {
-        return false;
+        return note_failed_call(record, L"WinHttpQueryHeaders", RequestFault::NoLength);
     }
-    return parse_content_length(length_text, size);
+    if (record != nullptr) {
+        record->length_text = length_text;
+    }
+    if (!parse_content_length(length_text, size)) {
+        return note_fault(record, RequestFault::BadLength);
+    }
+    return true;
 }

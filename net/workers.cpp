@@ -2,49 +2,22 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "app/download_state.h"
 #include "app/handles.h"
+#include "net/failure_text.h"
 #include "net/file_location.h"
 #include "net/http_request.h"
 #include "net/manifest.h"
+#include "net/package_body.h"
 #include "net/package_size.h"
 
 namespace {
 
-constexpr DWORD kTransferBufferSize = 1048576;
 constexpr DWORD kVolumePathLength = 260;
 
 bool cancel_requested() {
     return download_state.cancel_requested.load();
-}
-
-enum class Preparation { Ready, ManifestUnreadable, SizeUnknown, FreeSpaceUnknown };
-
-enum class Transfer { Completed, Cancelled, ConnectionFailed, FileFailed, Interrupted };
-
-// The texts the workers show for their failed steps, chosen here only.
-const wchar_t* failure_text(Preparation outcome) {
-    switch (outcome) {
-    case Preparation::ManifestUnreadable:
-        return L"无法读取安装包下载地址";
-    case Preparation::SizeUnknown:
-        return L"无法获取安装包大小";
-    default:
-        return L"无法读取磁盘剩余空间";
-    }
-}
-
-const wchar_t* failure_text(Transfer outcome) {
-    switch (outcome) {
-    case Transfer::ConnectionFailed:
-        return L"无法连接安装包下载服务器";
-    case Transfer::FileFailed:
-        return L"无法在程序目录创建安装包文件";
-    default:
-        return L"安装包下载中断，未完成的文件已删除。";
-    }
 }
 
 std::wstring space_warning_text(const std::wstring& drive_label) {
@@ -88,44 +61,22 @@ std::wstring volume_drive_label(const std::wstring& directory) {
     return drive_label(volume_path);
 }
 
-// Copies the response body into `file`, counting every written byte in
-// bytes_received. False when a read or a write failed, or when the body grew
-// past `total`: such a body can never complete, so it is not written on.
-bool copy_body(HINTERNET request, HANDLE file, std::uint64_t total) {
-    if (cancel_requested()) {
-        return true;
-    }
-    // On the heap: a static megabyte would sit in the image for the whole run.
-    std::vector<std::byte> buffer(kTransferBufferSize);
-    for (;;) {
-        DWORD bytes_read = 0;
-        if (!WinHttpReadData(request, buffer.data(), kTransferBufferSize, &bytes_read)) {
+// Writes one chunk to `file`, continuing partial writes, and counts every
+// written byte in bytes_received at once, for the progress line.
+bool write_chunk(HANDLE file, const std::byte* data, DWORD size) {
+    for (DWORD offset = 0; offset < size;) {
+        DWORD written = 0;
+        if (!WriteFile(file, data + offset, size - offset, &written, nullptr) || written == 0) {
             return false;
         }
-        if (bytes_read == 0) {
-            return true;
-        }
-        std::uint64_t received = 0;
-        for (DWORD offset = 0; offset < bytes_read;) {
-            DWORD written = 0;
-            if (!WriteFile(file, buffer.data() + offset, bytes_read - offset, &written, nullptr) ||
-                written == 0) {
-                return false;
-            }
-            offset += written;
-            received = download_state.bytes_received.fetch_add(written) + written;
-        }
-        if (received > total) {
-            return false;
-        }
-        if (cancel_requested()) {
-            return true;
-        }
+        offset += written;
+        download_state.bytes_received.fetch_add(written);
     }
+    return true;
 }
 
 Transfer transfer(const std::wstring& url, const std::wstring& path, HttpRequest& http) {
-    if (!open_request(url, L"GET", http) || !status_is_success(http.request.get())) {
+    if (!request_package(url, http)) {
         return Transfer::ConnectionFailed;
     }
     bool complete = false;
@@ -138,14 +89,20 @@ Transfer transfer(const std::wstring& url, const std::wstring& path, HttpRequest
         if (!file) {
             return Transfer::FileFailed;
         }
-        complete = copy_body(http.request.get(), file.get(), download_state.bytes_total.load());
+        // bytes_received starts at 0 (start_transfer) and counts what the file
+        // took, so it holds bytes_total exactly when the copy succeeds.
+        complete = copy_body(
+            http.request.get(), download_state.bytes_total.load(),
+            [&file](const std::byte* data, DWORD size) {
+                return write_chunk(file.get(), data, size);
+            },
+            download_state.cancel_requested);
     }
     if (cancel_requested()) {
         DeleteFileW(path.c_str());
         return Transfer::Cancelled;
     }
-    const std::uint64_t total = download_state.bytes_total.load();
-    if (complete && download_state.bytes_received.load() == total) {
+    if (complete) {
         return Transfer::Completed;
     }
     DeleteFileW(path.c_str());

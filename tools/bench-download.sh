@@ -7,4 +7,4 @@ cmake --preset test >/dev/null
 cmake --build --preset test
 source tools/session.sh
 start_test_session
-python3 tests/bench/bench_download.py "$@"
+PYTHONPATH="$PWD/tests/support" python3 tests/bench/bench_download.py "$@"

@@ -8,6 +8,7 @@ packages=(
   wine64 xvfb xauth x11-apps fonts-wqy-microhei fonts-wine
   cmake ninja-build googletest imagemagick openssl python3 iproute2 nginx-light
   util-linux e2fsprogs bc
+  osslsigncode libengine-pkcs11-openssl softhsm2 opensc
 )
 
 missing=()

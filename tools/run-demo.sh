@@ -26,11 +26,11 @@ start_test_session
 
 rm -rf "$demo"
 mkdir -p "$demo/root/clients" "$demo/root/packages" "$demo/app"
-python3 tools/dist_server.py --write-pattern "$package_size" "$demo/root/packages/$package_name"
+python3 tests/support/dist_server.py --write-pattern "$package_size" "$demo/root/packages/$package_name"
 echo "https://localhost:8443/packages/$package_name" >"$demo/root/clients/version.txt"
 cp build/test/TalvorenDownloader.exe "$demo/app/"
 
-python3 tools/dist_server.py --host 127.0.0.1 --port 8443 --root "$demo/root" \
+python3 tests/support/dist_server.py --host 127.0.0.1 --port 8443 --root "$demo/root" \
   --cert build/certs/server-chain.pem --key build/certs/server.key \
   --rate $((package_size / watch_seconds)) --log "$demo/requests.log" \
   --ready-file "$demo/server.ready" 2>"$demo/server.err" &

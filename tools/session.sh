@@ -18,25 +18,31 @@ stop_test_session() {
   done
 }
 
+# Xvfb takes the first free display and writes its number to the pipe once
+# it accepts clients; it closes the pipe unwritten when it cannot start.
 start_display() {
   [[ -n ${DISPLAY:-} ]] && return 0
-  local number=$((90 + RANDOM % 100))
-  Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  local folder number=""
+  folder=$(mktemp -d)
+  mkfifo "$folder/display"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp \
+    3>"$folder/display" >"$folder/xvfb.log" 2>&1 &
   session_pids+=($!)
+  read -r -t 30 number <"$folder/display" || true
+  if [[ ! $number =~ ^[0-9]+$ ]]; then
+    echo "Xvfb did not start:" >&2
+    cat "$folder/xvfb.log" >&2
+    rm -rf "$folder"
+    return 1
+  fi
+  rm -rf "$folder"
   export DISPLAY=":$number"
-  local i
-  for i in $(seq 50); do
-    [[ -e /tmp/.X11-unix/X$number ]] && return 0
-    sleep 0.1
-  done
-  echo "Xvfb did not start on $DISPLAY" >&2
-  return 1
 }
 
 start_test_session() {
   trap stop_test_session EXIT
   tools/wine-prefix.sh
-  start_display
+  start_display || return 1
   # A persistent server: without it every Wine start waits for one to spin up.
   # One left from an earlier session would still hold an old display.
   "$WINESERVER" -k 2>/dev/null || true

@@ -11,7 +11,6 @@
 #include "res/resource_ids.h"
 #include "ui/layout.h"
 
-inline constexpr int kCarouselSlots = 4;
 inline constexpr int kFirstBannerResource = IDR_BANNER_1;
 
 // Decoded pictures, their scaled copies (one per slot, keyed by size) and the

@@ -5,6 +5,9 @@
 
 namespace {
 
+constexpr double kSlotSeconds = 6.0;
+constexpr double kFadeSeconds = 1.0;
+
 float clamp_to(float value, float low, float high) {
     return std::min(std::max(value, low), high);
 }
@@ -35,11 +38,13 @@ WindowLayout compute_layout(int client_width, int client_height) {
 
 CarouselFrame carousel_frame(std::uint64_t elapsed_ms) {
     const double seconds = static_cast<double>(elapsed_ms) / 1000.0;
-    const double in_cycle = std::fmod(seconds, 24.0);
-    const double in_slot = std::fmod(in_cycle, 6.0);
-    const float fade = in_slot >= 5.0 ? static_cast<float>(in_slot - 5.0) : 0.0f;
-    const int current = static_cast<int>(in_cycle / 6.0) % 4;
-    return {current, (current + 1) % 4, fade};
+    const double in_cycle = std::fmod(seconds, kSlotSeconds * kCarouselSlots);
+    const double in_slot = std::fmod(in_cycle, kSlotSeconds);
+    const double fade_start = kSlotSeconds - kFadeSeconds;
+    const float fade =
+        in_slot >= fade_start ? static_cast<float>((in_slot - fade_start) / kFadeSeconds) : 0.0f;
+    const int current = static_cast<int>(in_cycle / kSlotSeconds) % kCarouselSlots;
+    return {current, (current + 1) % kCarouselSlots, fade};
 }
 
 ScaledSize fit_inside(float area_width, float area_height, int picture_width, int picture_height) {

@@ -25,6 +25,9 @@ struct WindowLayout {
 
 WindowLayout compute_layout(int client_width, int client_height);
 
+// The banner pictures the carousel shows in turn.
+inline constexpr int kCarouselSlots = 4;
+
 struct CarouselFrame {
     int current;
     int next;

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr DWORD kTimeoutMs = kWindowTimeoutMs;
+constexpr DWORD kTimeoutMs = kWaitTimeoutMs;
 
 void ask_for_confirmation(HWND window) noexcept {
     {
@@ -34,9 +34,14 @@ std::atomic<bool> preparation_done{false};
 DownloadPhase phase_seen_by_transfer = Preparing;
 std::wstring status_seen_by_transfer;
 
+std::atomic<bool> yes_pressed{false};
+
+// Still running when the Yes closes the box: the transfer must wait for it
+// to end.
 void ask_then_finish(HWND window) noexcept {
     ask_for_confirmation(window);
-    Sleep(200);  // still running when the box opens: the Yes must wait for it
+    wait_until([] { return yes_pressed.load(); });
+    wait_until([] { return find_message_box(L"下载确认") == nullptr; });
     preparation_done.exchange(true);
 }
 
@@ -106,6 +111,7 @@ TEST(MainWindow, AnswerYesJoinsPreparationThenStartsTheTransfer) {
         HWND box = wait_for_message_box(L"下载确认", kTimeoutMs);
         ASSERT_NE(box, nullptr);
         download_state.bytes_received.exchange(77);  // must be reset before the transfer
+        yes_pressed.exchange(true);
         ASSERT_TRUE(press_message_box_button(box, IDYES));
         EXPECT_TRUE(wait_until([] { return transfer_runs.load() == 1; }));
     });
@@ -153,63 +159,53 @@ TEST(MainWindow, DiskWarningAndFailureShowTheStoredText) {
 TEST(MainWindow, ClosingCancelsAndJoinsTheRunningWorker) {
     // Stands in for a worker blocked in a network call that notices the
     // cancellation late and reports a failure nobody will see.
+    static std::atomic<bool> busy_running{false};
     const WorkerBody busy = [](HWND window) noexcept {
-        while (!download_state.cancel_requested.load()) {
-            Sleep(10);
-        }
+        busy_running.exchange(true);
+        wait_until([] { return download_state.cancel_requested.load(); });
         Sleep(300);
         report_failure(window, L"安装包下载中断，未完成的文件已删除。");
     };
-    const int exit_code = run_window_with({busy, no_work}, [](HWND) { Sleep(200); });
+    const int exit_code = run_window_with(
+        {busy, no_work}, [](HWND) { EXPECT_TRUE(wait_until([] { return busy_running.load(); })); });
     EXPECT_EQ(exit_code, 0);
     EXPECT_FALSE(download_state.worker_thread.joinable());
     EXPECT_EQ(download_state.phase.load(), Failed);
     EXPECT_EQ(find_message_box(L"下载失败"), nullptr);
 }
 
-namespace {
-
-std::atomic<int> timer_ticks{0};
-std::atomic<int> paints{0};
-
-LRESULT CALLBACK count_messages(int code, WPARAM removal, LPARAM lparam) {
-    const MSG* message = reinterpret_cast<const MSG*>(lparam);
-    if (code == HC_ACTION && removal == PM_REMOVE) {
-        if (message->message == WM_TIMER && message->wParam == kRepaintTimerId) {
-            ++timer_ticks;
-        }
-        if (message->message == WM_PAINT) {
-            ++paints;
-        }
-    }
-    return CallNextHookEx(nullptr, code, removal, lparam);
-}
-
-}  // namespace
-
 TEST(MainWindow, MinimisingStopsTheRepaintTimerAndRestoringRepaintsAtOnce) {
-    HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, count_messages, nullptr, GetCurrentThreadId());
-    ASSERT_NE(hook, nullptr);
-    int ticks_while_shown = 0;
-    int ticks_while_minimised = 0;
+    // A timer of the test's own on the same window: while it ticks, the
+    // window's thread is taking timer messages, so a repaint timer would too.
+    constexpr UINT_PTR kWitnessTimerId = kRepaintTimerId + 1;
+    constexpr int kPeriods = 10;
+    bool ticking_while_shown = false;
+    bool witness_ticked = false;
+    int ticks_while_minimised = -1;
     bool repainted_on_restore = false;
     const int exit_code = run_window_with({no_work, no_work}, [&](HWND window) {
-        Sleep(500);
-        ticks_while_shown = timer_ticks.exchange(0);
+        const int shown = timer_ticks_taken(kRepaintTimerId);
+        ticking_while_shown =
+            wait_until([&] { return timer_ticks_taken(kRepaintTimerId) >= shown + 4; });
 
+        // Returns once the window's thread has handled it.
         ShowWindow(window, SW_MINIMIZE);
-        Sleep(200);
-        timer_ticks.exchange(0);
-        Sleep(500);
-        ticks_while_minimised = timer_ticks.load();
+        const int minimised = timer_ticks_taken(kRepaintTimerId);
+        on_window_thread(window,
+                         [&] { SetTimer(window, kWitnessTimerId, kRepaintPeriodMs, nullptr); });
+        const int witnessed = timer_ticks_taken(kWitnessTimerId);
+        witness_ticked = wait_until(
+            [&] { return timer_ticks_taken(kWitnessTimerId) >= witnessed + kPeriods; });
+        ticks_while_minimised = timer_ticks_taken(kRepaintTimerId) - minimised;
+        on_window_thread(window, [&] { KillTimer(window, kWitnessTimerId); });
 
-        paints.exchange(0);
+        const int paints = paints_taken();
         ShowWindow(window, SW_RESTORE);
-        repainted_on_restore = wait_until([] { return paints.load() > 0; });
+        repainted_on_restore = wait_until([&] { return paints_taken() > paints; });
     });
-    UnhookWindowsHookEx(hook);
     EXPECT_EQ(exit_code, 0);
-    EXPECT_GE(ticks_while_shown, 4);  // 50 ms period over half a second
+    EXPECT_TRUE(ticking_while_shown);
+    EXPECT_TRUE(witness_ticked);
     EXPECT_EQ(ticks_while_minimised, 0);
     EXPECT_TRUE(repainted_on_restore);
 }

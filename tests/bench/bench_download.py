@@ -26,11 +26,9 @@ import sys
 import tempfile
 import time
 
-E2E = pathlib.Path(__file__).resolve().parents[1] / "e2e"
-sys.path.insert(0, str(E2E))
-import harness  # noqa: E402
-import namespace  # noqa: E402
-import servers  # noqa: E402
+import harness
+import namespace
+import servers
 
 GIB = 1 << 30
 MIB = 1 << 20

@@ -1,22 +1,23 @@
-"""Whole downloads in a private network namespace: the release exe,
-unchanged, against its own distribution host name on port 443, and the test
-exe against nginx as the distribution server."""
+"""Whole downloads in a private network namespace: the release exe, signed
+as a vendor ships it, against its own distribution host name on port 443,
+and the test exe and the distribution check against nginx with the repo's
+production configuration."""
 
+import http.client
 import os
 import pathlib
 import shutil
+import ssl
 import subprocess
-import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, str(pathlib.Path(__file__).parent))
-import harness  # noqa: E402
-import namespace  # noqa: E402
-import servers  # noqa: E402
+import harness
+import namespace
+import servers
 
-RELEASE_EXE = pathlib.Path(os.environ.get(
-    "TALVOREN_RELEASE_EXE", harness.REPO / "build" / "release" / "TalvorenDownloader.exe"))
+RELEASE_EXE = harness.RELEASE_EXE
+RELEASE_CHECK = RELEASE_EXE.parent / "TalvorenCheck.exe"
 RELEASE_HOST = "dl.talvoren.example"
 BOX_MS = 15000
 PLANTED_DLL = harness.BUILD / "tests" / "planted_dll.dll"
@@ -90,15 +91,27 @@ class NamespacedDownloadTest(unittest.TestCase):
         self.stop_later(servers.start_server(443, certs, log, root=root))
         return target, log
 
-    def test_the_release_exe_fetches_from_its_own_host_on_port_443(self):
+    def signed_release_exe(self):
+        """The release exe signed by tools/sign-release.sh with a throw-away
+        code-signing certificate of the test CA."""
+        certs = self.folder / "certs"
+        subprocess.run([str(servers.MAKE_CERT), "--code-signing", str(certs)], check=True,
+                       stdout=subprocess.DEVNULL)
+        (certs / "pass").write_text("test\n")
+        signed = self.folder / "signed" / "TalvorenDownloader.exe"
+        subprocess.run([str(harness.REPO / "tools" / "sign-release.sh"),
+                        "--pkcs12", str(certs / "signing.p12"), "--pass-file", str(certs / "pass"),
+                        "--url", "https://talvoren.example/", "--ca", str(certs / "ca.pem"),
+                        str(RELEASE_EXE), str(signed)],
+                       check=True, stdout=subprocess.DEVNULL)
+        return signed
+
+    def test_the_signed_release_exe_fetches_from_its_own_host_on_port_443(self):
         size = 5_000_000
         target, log = self.serve_release_host(size)
 
-        package = self.download(RELEASE_EXE, "TalvorenSetup.zip", size)
-        expected = self.folder / "expected.bin"
-        subprocess.run([sys.executable, str(servers.DIST_SERVER), "--write-pattern", str(size),
-                        str(expected)], check=True)
-        self.assertTrue(package.read_bytes() == expected.read_bytes())
+        package = self.download(self.signed_release_exe(), "TalvorenSetup.zip", size)
+        self.assertTrue(servers.holds_pattern(package, size))
         agent = "OmbrixDownloader/1.0"
         self.assertEqual(log.read_text().splitlines(), [
             f"GET /clients/version.txt {agent}", f"HEAD {target} {agent}",
@@ -113,12 +126,17 @@ class NamespacedDownloadTest(unittest.TestCase):
         try:
             with harness.dll_overrides(f"{','.join(PLANTED_NAMES)}=n,b"):
                 self.download(RELEASE_EXE, "TalvorenSetup.zip", size, planted=PLANTED_NAMES)
+                # The check, run from the same folder, loads nothing from it either.
+                check = shutil.copy(RELEASE_CHECK, self.folder / "app")
+                code, report = harness.check(f"https://{RELEASE_HOST}/clients/version.txt",
+                                             exe=check)
+                self.assertEqual(code, 0, report)
         finally:
             # Checked even when the run failed: which DLLs were taken says why.
             loaded = (self.folder / "app").glob("*.loaded")
             self.assertEqual(sorted(path.name for path in loaded), [])
 
-    def test_the_test_exe_downloads_from_nginx(self):
+    def test_the_test_exe_downloads_from_nginx_and_the_check_passes_there(self):
         root = self.folder / "root"
         (root / "clients").mkdir(parents=True)
         served = root / "TalvorenPackage.zip"
@@ -132,6 +150,20 @@ class NamespacedDownloadTest(unittest.TestCase):
         access = (self.folder / "nginx" / "logs" / "access.log").read_text()
         self.assertIn('"HEAD /TalvorenPackage.zip HTTP/1.1" 200', access)
         self.assertIn('"GET /TalvorenPackage.zip HTTP/1.1" 200', access)
+
+        code, report = harness.check("https://localhost:8443/clients/version.txt")
+        self.assertEqual(code, 0, report)
+        self.assertIn('Content-Length "20000000"', report)
+        # Nothing on the way may keep an old manifest or package.
+        context = ssl.create_default_context(cafile=str(servers.CERTS / "ca.pem"))
+        for target, content_type in (("/clients/version.txt", "text/plain; charset=utf-8"),
+                                     ("/TalvorenPackage.zip", "application/zip")):
+            connection = http.client.HTTPSConnection("localhost", 8443, context=context)
+            connection.request("HEAD", target)
+            response = connection.getresponse()
+            self.assertEqual(response.getheader("Cache-Control"), "no-cache", target)
+            self.assertEqual(response.getheader("Content-Type"), content_type, target)
+            connection.close()
 
 
 if __name__ == "__main__":

@@ -1,22 +1,18 @@
 """The shipped exe as a user and a vendor meet it: its window, what a screen
 reader hears of it, its imports, its exit code and its reproducible bytes."""
 
-import os
 import pathlib
 import re
 import shutil
 import struct
 import subprocess
-import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, str(pathlib.Path(__file__).parent))
-import harness  # noqa: E402
-import servers  # noqa: E402
+import harness
+import servers
 
-RELEASE_EXE = pathlib.Path(os.environ.get(
-    "TALVOREN_RELEASE_EXE", harness.REPO / "build" / "release" / "TalvorenDownloader.exe"))
+RELEASE_EXE = harness.RELEASE_EXE
 BOX_MS = 15000
 
 # The static import table may name only KnownDLLs, which Windows always
@@ -247,6 +243,10 @@ class ShippedExeTest(unittest.TestCase):
             with self.subTest(exe=exe.name):
                 self.assertEqual(imported_dlls(exe), KNOWN_DLLS)
                 self.assertEqual(delay_imported_dlls(exe), DELAY_LOADED_DLLS)
+        # The distribution check, run from the same folders, needs only WinHTTP.
+        check = RELEASE_EXE.parent / "TalvorenCheck.exe"
+        self.assertLessEqual(imported_dlls(check), KNOWN_DLLS)
+        self.assertEqual(delay_imported_dlls(check), {"winhttp.dll"})
 
     def test_declares_gui_subsystem_and_as_invoker_manifest(self):
         dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(RELEASE_EXE)],

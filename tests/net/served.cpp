@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -59,6 +60,11 @@ std::vector<std::string> request_log(int port) {
         lines.push_back(line);
     }
     return lines;
+}
+
+bool request_logged(const std::string& line, int port) {
+    const std::vector<std::string> lines = request_log(port);
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 std::string random_bytes(std::size_t size) {

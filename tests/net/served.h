@@ -1,4 +1,4 @@
-// The loopback distribution servers of the test fixture (tests/e2e/servers.py)
+// The loopback distribution servers of the test fixture (tests/support/servers.py)
 // as the in-process tests see them: addresses, the served folder and the
 // request logs.
 #pragma once
@@ -24,6 +24,9 @@ void write_manifest(const std::string& text);
 
 // One "METHOD TARGET USER-AGENT" line per request the server on `port` got.
 std::vector<std::string> request_log(int port = kHttpsPort);
+
+// Whether the server on `port` got a request that logged exactly `line`.
+bool request_logged(const std::string& line, int port = kHttpsPort);
 
 // ASCII text as a wide string.
 std::wstring widen(const std::string& text);

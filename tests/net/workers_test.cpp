@@ -3,6 +3,7 @@
 // state, the boxes and the package file the run leaves behind.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -124,13 +125,46 @@ TEST(Workers, ClosingDuringTheDownloadDeletesThePartialFileSilently) {
     EXPECT_LT(download_state.bytes_received.load(), 50000000u);
 }
 
+namespace {
+
+// Set on the window's thread at the end of the window's life, after its
+// worker was joined and before its queue is dropped with it. The quit that
+// the window posted passes any filter, so the message is compared too.
+std::atomic<bool> confirmation_queued_at_end{false};
+
+LRESULT CALLBACK look_in_queue_at_end(int code, WPARAM sent_by_thread, LPARAM lparam) {
+    const CWPSTRUCT* sent = reinterpret_cast<const CWPSTRUCT*>(lparam);
+    MSG queued{};
+    if (code == HC_ACTION && sent->message == WM_NCDESTROY &&
+        PeekMessageW(&queued, nullptr, WM_APP_CONFIRM, WM_APP_CONFIRM, PM_NOREMOVE) &&
+        queued.message == WM_APP_CONFIRM) {
+        confirmation_queued_at_end.exchange(true);
+    }
+    return CallNextHookEx(nullptr, code, sent_by_thread, lparam);
+}
+
+}  // namespace
+
 TEST(Workers, ClosingWhileTheSizeIsAskedEndsReadyButPostsNothing) {
-    write_manifest("https://localhost:8443/_x/head-delay=2/size=10/WorkerLate.zip");
-    const int exit_code = run_window_with(kRealWorkers, [](HWND) { Sleep(300); });
+    // Marks this run's request in the log.
+    const std::string target = "/_x/head-delay=2/size=10/WorkerLate.zip?run=" +
+                               std::to_string(GetTickCount64());
+    write_manifest("https://localhost:8443" + target);
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, look_in_queue_at_end, nullptr,
+                                   GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    bool size_asked = false;
+    const int exit_code = run_window_with(kRealWorkers, [&](HWND) {
+        size_asked = wait_until(
+            [&] { return request_logged("HEAD " + target + " OmbrixDownloader/1.0"); });
+    });
+    UnhookWindowsHookEx(hook);
     EXPECT_EQ(exit_code, 0);
+    EXPECT_TRUE(size_asked);
     EXPECT_EQ(download_state.phase.load(), AwaitingConfirmation);
     EXPECT_EQ(download_state.bytes_total.load(), 10u);
     EXPECT_EQ(copy_status_text(), kWindowTitle);
+    EXPECT_FALSE(confirmation_queued_at_end.load());
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #include "tests/support/window_driver.h"
 
 #include "app/main_window.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -21,18 +22,11 @@ BOOL CALLBACK match_box(HWND window, LPARAM lparam) {
     return TRUE;
 }
 
-template <typename Find>
-HWND poll(DWORD timeout_ms, Find find) {
-    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
-    for (;;) {
-        if (HWND found = find()) {
-            return found;
-        }
-        if (GetTickCount64() >= deadline) {
-            return nullptr;
-        }
-        Sleep(20);
-    }
+// A box is shown once its dialog has made its controls: its text and its
+// buttons are there to read and press.
+bool laid_out(HWND box) {
+    return !message_box_text(box).empty() &&
+           FindWindowExW(box, nullptr, L"Button", nullptr) != nullptr;
 }
 
 }  // namespace
@@ -44,15 +38,25 @@ HWND find_message_box(const std::wstring& caption) {
 }
 
 HWND wait_for_main_window(DWORD timeout_ms) {
-    return poll(timeout_ms, [] { return FindWindowW(kWindowClass, nullptr); });
+    HWND window = nullptr;
+    const bool found = wait_until(
+        [&] {
+            window = FindWindowW(kWindowClass, nullptr);
+            return window != nullptr;
+        },
+        timeout_ms);
+    return found ? window : nullptr;
 }
 
 HWND wait_for_message_box(const std::wstring& caption, DWORD timeout_ms) {
-    HWND box = poll(timeout_ms, [&] { return find_message_box(caption); });
-    if (box != nullptr) {
-        Sleep(100);  // let the box finish laying out its text and buttons
-    }
-    return box;
+    HWND box = nullptr;
+    const bool shown = wait_until(
+        [&] {
+            box = find_message_box(caption);
+            return box != nullptr && laid_out(box);
+        },
+        timeout_ms);
+    return shown ? box : nullptr;
 }
 
 std::wstring window_text(HWND window) {

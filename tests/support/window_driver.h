@@ -7,7 +7,8 @@
 
 #include <string>
 
-// Polls every 20 ms until found or `timeout_ms` passed; null on time-out.
+// Wait until the window, or the box with its text and buttons in place, is
+// there; null when `timeout_ms` passed first.
 HWND wait_for_main_window(DWORD timeout_ms);
 HWND wait_for_message_box(const std::wstring& caption, DWORD timeout_ms);
 

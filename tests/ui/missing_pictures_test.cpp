@@ -13,10 +13,11 @@ TEST(WindowPaint, MissingPicturesShowTheRedMessageCentredInTheBand) {
     int right = -1;
     int width = 0;
     const int exit_code = run_window_with({no_work, no_work}, [&](HWND window) {
-        Sleep(400);
-        any_slot_loaded = carousel.source_pictures[0] || carousel.source_pictures[1] ||
-                          carousel.source_pictures[2] || carousel.source_pictures[3];
-        const Capture capture = capture_client(window);
+        on_window_thread(window, [&] {
+            any_slot_loaded = carousel.source_pictures[0] || carousel.source_pictures[1] ||
+                              carousel.source_pictures[2] || carousel.source_pictures[3];
+        });
+        const Capture capture = capture_next_frame(window);
         save_png(capture_screen(), screenshot_path(L"missing-pictures.png"));
         width = capture.width;
         const LayoutRect band = compute_layout(capture.width, capture.height).carousel_rect;

@@ -31,12 +31,12 @@ void set_progress(DownloadPhase phase, std::uint64_t received, std::uint64_t tot
     download_state.phase.exchange(phase);
 }
 
-// Lets a few timer-driven frames reach the screen, then reads the client
-// area and keeps a screenshot of the whole desktop for people to look at.
+// Reads the client area once a frame painted after the last change has
+// reached it, and keeps a screenshot of the whole desktop for people to look at.
 Capture settle_and_capture(HWND window, const wchar_t* screenshot) {
-    Sleep(400);
+    const Capture capture = capture_next_frame(window);
     save_png(capture_screen(), screenshot_path(screenshot));
-    return capture_client(window);
+    return capture;
 }
 
 struct Probe {
@@ -131,24 +131,26 @@ TEST(WindowPaint, ATransferInProgressShowsItsSampledSpeedAndRemainingTime) {
     constexpr std::uint64_t kMiB = 1048576;
     int right_before_speed = -1;
     int right_with_speed = -1;
+    bool speed_shown = false;
+    // Set before the window exists: its first frame takes the first speed
+    // sample, so the 280 MB never moved at any speed and no remaining time
+    // is shown until bytes arrive.
+    set_progress(Downloading, 280 * kMiB, 700 * kMiB, L"正在下载Talvoren软件包");
     const int exit_code = run_window_with({no_work, no_work}, [&](HWND window) {
-        set_progress(Downloading, 280 * kMiB, 700 * kMiB, L"正在下载Talvoren软件包");
-        ASSERT_TRUE(wait_until([&] { return progress_line_right_edge(capture_client(window)) > 0; }));
-        // Two sampling intervals without new bytes: whatever the jump to 280 MB
-        // gave, the speed is back to 0 and no remaining time is shown.
-        Sleep(1200);
-        right_before_speed = progress_line_right_edge(capture_client(window));
-        // About 6 MB/s in the 50 ms steps a transfer worker's writes arrive in.
-        for (int step = 0; step < 30; ++step) {
-            download_state.bytes_received.fetch_add(300 * 1024);
-            Sleep(50);
-        }
-        right_with_speed =
-            progress_line_right_edge(settle_and_capture(window, L"downloading-live.png"));
+        right_before_speed = progress_line_right_edge(capture_next_frame(window));
+        // Bytes keep arriving, in the steps a transfer worker's writes come
+        // in, until a sample has seen them. "    剩余时间: 1 分 6 秒" and a
+        // wider speed add well over 100 pixels.
+        speed_shown = wait_until([&] {
+            download_state.bytes_received.fetch_add(100 * 1024);
+            right_with_speed = progress_line_right_edge(capture_client(window));
+            return right_with_speed > right_before_speed + 100;
+        });
+        settle_and_capture(window, L"downloading-live.png");
     });
     EXPECT_EQ(exit_code, 0);
     ASSERT_GT(right_before_speed, 0);
-    // "    剩余时间: 1 分 6 秒" and a wider speed add well over 100 pixels.
+    EXPECT_TRUE(speed_shown);
     EXPECT_GT(right_with_speed, right_before_speed + 100);
 }
 
@@ -183,7 +185,7 @@ TEST(WindowPaint, TinyProgressShowsAMinimumPillAndFailureKeepsTheGradient) {
         EXPECT_TRUE(colour_near(Probe(capture).on_track(30), kTrack, 6));
 
         report_failure(window, L"安装包下载中断，未完成的文件已删除。");
-        HWND box = wait_for_message_box(L"下载失败", kWindowTimeoutMs);
+        HWND box = wait_for_message_box(L"下载失败", kWaitTimeoutMs);
         ASSERT_NE(box, nullptr);
         capture = settle_and_capture(window, L"failed.png");
         expect_frame(capture);
@@ -200,7 +202,7 @@ TEST(WindowPaint, ConfirmationAndCancellationScreens) {
         PostMessageW(window, WM_APP_CONFIRM, 0, 0);
     };
     const int exit_code = run_window_with({ask, no_work}, [](HWND window) {
-        HWND box = wait_for_message_box(L"下载确认", kWindowTimeoutMs);
+        HWND box = wait_for_message_box(L"下载确认", kWaitTimeoutMs);
         ASSERT_NE(box, nullptr);
         expect_frame(settle_and_capture(window, L"asking.png"));
         press_message_box_button(box, IDNO);
@@ -222,25 +224,32 @@ TEST(WindowPaint, MinimisedDrawsNothingAndResizingRemakesBufferAndCopies) {
     const int exit_code = run_window_with(
         {no_work, no_work},
         [&](HWND window) {
-            Sleep(300);
-            buffer_while_minimised = static_cast<bool>(back_buffer.memory_dc);
+            // Whatever paint the minimised window still had to do is done first.
+            on_window_thread(window, [&] {
+                UpdateWindow(window);
+                buffer_while_minimised = static_cast<bool>(back_buffer.memory_dc);
+            });
 
             ShowWindow(window, SW_RESTORE);
-            wait_until([] { return static_cast<bool>(back_buffer.bitmap); });
-            width_after_restore = back_buffer.width;
+            capture_next_frame(window);
+            HBITMAP first = nullptr;
+            on_window_thread(window, [&] {
+                width_after_restore = back_buffer.width;
+                first = back_buffer.bitmap.get();
+            });
             GetClientRect(window, &client_after_restore);
-            HBITMAP first = back_buffer.bitmap.get();
 
             SetWindowPos(window, nullptr, 0, 0, 1000, 700, SWP_NOMOVE | SWP_NOZORDER);
             RECT client{};
             GetClientRect(window, &client);
-            wait_until([&] { return back_buffer.width == client.right; });
-            Sleep(200);
+            capture_next_frame(window);
             old_bitmap_deleted = GetObjectType(first) == 0;
             const WindowLayout layout = compute_layout(client.right, client.bottom);
             expected_scaled_width =
                 fit_inside(layout.carousel_rect.width, layout.carousel_rect.height, 800, 300).width;
-            scaled_width = carousel.scaled_widths[0];
+            on_window_thread(window, [&] {
+                scaled_width = carousel.scaled_widths[back_buffer.drawn.carousel.current];
+            });
         },
         SW_SHOWMINIMIZED);
     EXPECT_EQ(exit_code, 0);

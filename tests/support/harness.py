@@ -1,9 +1,11 @@
-"""Helpers for the end-to-end tests: run Windows programs under the session's
-Wine prefix, drive the downloader with window_probe.exe, and keep each test's
-files in a folder of its own.
+"""Helpers for the end-to-end tests and benchmarks: run Windows programs
+under the session's Wine prefix, drive the downloader with window_probe.exe,
+and keep each test's files in a folder of its own.
 
-The environment comes from tools/session.sh (WINE, WINEPREFIX, DISPLAY,
-TALVOREN_BUILD, TALVOREN_RELEASE_EXE, TALVOREN_TEST_CERTS)."""
+The Python test support lives in this folder, which is the one import path
+for it: ctest and the benchmark scripts put it on PYTHONPATH. The environment
+comes from tools/session.sh (WINE, WINEPREFIX, DISPLAY, TALVOREN_BUILD,
+TALVOREN_RELEASE_EXE, TALVOREN_TEST_CERTS)."""
 
 import contextlib
 import os
@@ -17,7 +19,10 @@ REPO = pathlib.Path(__file__).resolve().parents[2]
 BUILD = pathlib.Path(os.environ.get("TALVOREN_BUILD", REPO / "build" / "test"))
 WINE = os.environ.get("WINE", "/usr/lib/wine/wine64")
 DOWNLOADER = BUILD / "TalvorenDownloader.exe"
+RELEASE_EXE = pathlib.Path(os.environ.get(
+    "TALVOREN_RELEASE_EXE", REPO / "build" / "release" / "TalvorenDownloader.exe"))
 PROBE = BUILD / "tests" / "window_probe.exe"
+CHECK = BUILD / "TalvorenCheck.exe"
 
 
 def windows_path(path):
@@ -29,6 +34,16 @@ def probe(*args, timeout=60):
     """Runs window_probe.exe; returns (exit code, its output as text)."""
     with tempfile.TemporaryFile() as out:
         code = subprocess.call([WINE, str(PROBE), *map(str, args)], stdout=out,
+                               stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
+                               timeout=timeout)
+        out.seek(0)
+        return code, out.read().decode("utf-8").replace("\r\n", "\n")
+
+
+def check(manifest_url, exe=CHECK, timeout=120):
+    """Runs TalvorenCheck.exe; returns (exit code, its report as text)."""
+    with tempfile.TemporaryFile() as out:
+        code = subprocess.call([WINE, str(exe), manifest_url], stdout=out,
                                stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
                                timeout=timeout)
         out.seek(0)

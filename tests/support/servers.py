@@ -17,12 +17,11 @@ import pathlib
 import signal
 import subprocess
 import sys
-import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).parent))
-import harness  # noqa: E402
+import dist_server
+import harness
 
-DIST_SERVER = harness.REPO / "tools" / "dist_server.py"
+DIST_SERVER = pathlib.Path(dist_server.__file__).resolve()
 MAKE_CERT = harness.REPO / "tools" / "make-cert.sh"
 SERVE = harness.BUILD / "serve"
 ROOT = SERVE / "root"
@@ -94,6 +93,17 @@ def serve_manifest(address):
 def generated(options, name):
     """The address of a generated package that behaves as `options` say."""
     return f"https://localhost:{HTTPS_PORT}/_x/{options}/{name}"
+
+
+def holds_pattern(path, size):
+    """True when the file at `path` is exactly the first `size` bytes of the
+    generated body pattern, as a download of size=`size` stores it."""
+    with open(path, "rb") as file:
+        for offset in range(0, size, dist_server.BLOCK):
+            length = min(dist_server.BLOCK, size - offset)
+            if file.read(length) != dist_server.pattern_bytes(offset, length):
+                return False
+        return file.read(1) == b""
 
 
 def log_lines(port=HTTPS_PORT):

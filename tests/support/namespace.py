@@ -10,14 +10,15 @@ server."""
 
 import os
 import pathlib
+import re
 import socket
 import subprocess
 import sys
 
-sys.path.insert(0, str(pathlib.Path(__file__).parent))
-import harness  # noqa: E402
+import harness
 
 NS_PREFIX = harness.REPO / "build" / "wine-prefix-ns"
+DIST_NGINX = harness.REPO / "deploy" / "nginx-dist.conf"
 WINESERVER = os.environ.get("WINESERVER", "/usr/lib/wine/wineserver")
 _INSIDE = "TALVOREN_IN_NAMESPACE"
 
@@ -67,9 +68,26 @@ def map_hosts(names, folder):
     subprocess.run(["mount", "--bind", str(hosts), "/etc/hosts"], check=True)
 
 
+def dist_server_block(root, port, certs):
+    """The repo's production server block with only what a loopback test
+    must change: the listen address, the certificate and the root."""
+    text = DIST_NGINX.read_text()
+    for pattern, replacement in (
+            (r"listen 443 ssl;", f"listen 127.0.0.1:{port} ssl;"),
+            (r"\n *listen \[::\]:443 ssl;", ""),
+            (r"ssl_certificate [^;]*;", f"ssl_certificate {certs}/server-chain.pem;"),
+            (r"ssl_certificate_key [^;]*;", f"ssl_certificate_key {certs}/server.key;"),
+            (r"root [^;]*;", f"root {root};")):
+        text, count = re.subn(pattern, lambda _: replacement, text)
+        if count != 1:
+            raise RuntimeError(f"{DIST_NGINX}: {pattern} found {count} times")
+    return text
+
+
 def start_nginx(folder, root, port, certs):
-    """nginx with a configuration of its own serving `root` over HTTPS on
-    127.0.0.1:`port`; returns its Popen (it stays in the foreground)."""
+    """nginx serving `root` over HTTPS on 127.0.0.1:`port` with the repo's
+    production server block; returns its Popen (it stays in the
+    foreground)."""
     folder = pathlib.Path(folder)
     (folder / "logs").mkdir(parents=True, exist_ok=True)
     config = folder / "nginx.conf"
@@ -81,15 +99,10 @@ pid {folder}/nginx.pid;
 error_log {folder}/logs/error.log;
 events {{ worker_connections 64; }}
 http {{
+    include /etc/nginx/mime.types;
     access_log {folder}/logs/access.log;
     sendfile on;
-    server {{
-        listen 127.0.0.1:{port} ssl;
-        server_name localhost;
-        ssl_certificate {certs}/server-chain.pem;
-        ssl_certificate_key {certs}/server.key;
-        root {root};
-    }}
+{dist_server_block(root, port, certs)}
 }}
 """)
     with open(folder / "logs" / "stderr.log", "wb") as err:

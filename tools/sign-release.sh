@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# Authenticode-signs a release exe with osslsigncode (SHA-256), verifies the
+# signature, and proves that what was signed is the reproducible build: the
+# signed exe with its signature removed must equal the unsigned exe.
+#
+#   tools/sign-release.sh KEY-OPTIONS --url URL [OPTIONS] IN.exe OUT.exe
+#
+# The key, from a file:
+#   --pkcs12 FILE          certificate chain and key in PKCS#12
+# or from a PKCS#11 token (OpenSSL's pkcs11 engine, libengine-pkcs11-openssl):
+#   --pkcs11-module LIB    the token's PKCS#11 library
+#   --key URI              the key on the token, "pkcs11:token=...;object=..."
+#   --pkcs11-cert URI      the certificate on the token, or
+#   --certs FILE           the certificate chain as a PEM file
+#   --pkcs11-engine LIB    an engine other than the installed pkcs11 engine
+#   --url URL              the product's address, named in the signature
+# Options:
+#   --pass-file FILE       password of the PKCS#12 file or PIN of the token
+#                          (never on the command line, where ps shows it)
+#   --timestamp URL        RFC 3161 time-stamp server
+#   --name TEXT            product name in the signature (Talvoren下载器)
+#   --ca FILE              CA certificates the signature must verify against
+#                          (default: the system's bundle)
+#   --rebuild              also build the committed sources of HEAD afresh in
+#                          a temporary folder and require IN.exe to equal that
+#
+# The signing tool comes from tools/install-deps.sh.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+
+usage() {
+  sed -n '2,/^set -euo/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//' >&2
+  exit 2
+}
+
+name="Talvoren下载器"
+url=""
+ca=/etc/ssl/certs/ca-certificates.crt
+rebuild=0
+key_options=()
+sign_options=()
+positional=()
+while (($#)); do
+  case $1 in
+    --pkcs12) key_options+=(-pkcs12 "$2"); shift 2 ;;
+    --pkcs11-module) key_options+=(-pkcs11module "$2"); shift 2 ;;
+    --pkcs11-engine) key_options+=(-pkcs11engine "$2"); shift 2 ;;
+    --pkcs11-cert) key_options+=(-pkcs11cert "$2"); shift 2 ;;
+    --certs) key_options+=(-certs "$2"); shift 2 ;;
+    --key) key_options+=(-key "$2"); shift 2 ;;
+    --pass-file) key_options+=(-readpass "$2"); shift 2 ;;
+    --timestamp) sign_options+=(-ts "$2"); shift 2 ;;
+    --name) name=$2; shift 2 ;;
+    --url) url=$2; shift 2 ;;
+    --ca) ca=$2; shift 2 ;;
+    --rebuild) rebuild=1; shift ;;
+    -h | --help) usage ;;
+    -*) echo "unknown option $1" >&2; usage ;;
+    *) positional+=("$1"); shift ;;
+  esac
+done
+((${#positional[@]} == 2 && ${#key_options[@]})) && [[ -n $url ]] || usage
+in=${positional[0]}
+out=${positional[1]}
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The PE checksum, a field of the optional header, covers the whole file: it
+# is the one field that signing must rewrite (osslsigncode recomputes it when
+# it adds and when it removes the signature). It alone is ignored.
+same_but_checksum() {
+  local a=$1 b=$2
+  [[ $(stat -c %s "$a") == $(stat -c %s "$b") ]] || return 1
+  local pe
+  pe=$(od -An -tu4 -j60 -N4 "$a" | tr -d ' ')
+  local first=$((pe + 24 + 64 + 1)) last=$((pe + 24 + 64 + 4))
+  ! cmp -l "$a" "$b" | awk -v first="$first" -v last="$last" '$1 < first || $1 > last { found = 1 }
+    END { exit !found }'
+}
+
+if ((rebuild)); then
+  echo "building the committed sources of $(git -C "$repo" rev-parse --short HEAD) afresh"
+  manifest_url=$(sed -n 's/^TALVOREN_MANIFEST_URL:STRING=//p' \
+                 "$(dirname "$in")/CMakeCache.txt" 2>/dev/null || true)
+  git -C "$repo" archive HEAD | tar -x -C "$work"
+  cmake -S "$work" --preset release ${manifest_url:+"-DTALVOREN_MANIFEST_URL=$manifest_url"} \
+    >/dev/null
+  cmake --build "$work/build/release" --target "$(basename "$in" .exe)" >/dev/null
+  if ! same_but_checksum "$work/build/release/$(basename "$in")" "$in"; then
+    echo "$in is not the build of the committed sources" >&2
+    exit 1
+  fi
+fi
+
+mkdir -p "$(dirname "$out")"
+osslsigncode sign "${key_options[@]}" -h sha256 -n "$name" -i "$url" "${sign_options[@]}" \
+  -in "$in" -out "$work/signed.exe" >/dev/null
+if ! osslsigncode verify -in "$work/signed.exe" -CAfile "$ca" >"$work/verify.log" 2>&1; then
+  cat "$work/verify.log" >&2
+  echo "the signature of $out does not verify against $ca" >&2
+  exit 1
+fi
+osslsigncode remove-signature -in "$work/signed.exe" -out "$work/stripped.exe" >/dev/null
+if ! same_but_checksum "$work/stripped.exe" "$in"; then
+  echo "removing the signature does not give back $in" >&2
+  exit 1
+fi
+mv "$work/signed.exe" "$out"
+echo "signed $out; the signature verifies and removing it gives back $in"
