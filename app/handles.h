@@ -29,6 +29,8 @@ public:
     ~UniqueHandle() { reset(); }
 
     pointer get() const noexcept { return handle_; }
+    // For the owners of objects with members, such as COM interfaces.
+    pointer operator->() const noexcept { return handle_; }
     explicit operator bool() const noexcept { return Traits::is_valid(handle_); }
 
     // Gives up ownership without closing.
@@ -66,8 +68,10 @@ struct NullIsInvalidTraits {
     static void close(pointer h) noexcept { Close(h); }
 };
 
-inline void release_stream(IStream* stream) noexcept {
-    stream->Release();
+// COM objects: the owner holds one reference, which Release gives back.
+template <typename Interface>
+void release_reference(Interface* object) noexcept {
+    object->Release();
 }
 
 // DeleteObject takes any GDI object; the alias keeps the bitmap's own type.
@@ -77,7 +81,10 @@ inline void delete_bitmap(HBITMAP bitmap) noexcept {
 
 using UniqueInternetHandle = UniqueHandle<NullIsInvalidTraits<HINTERNET, WinHttpCloseHandle>>;
 using UniqueGlobalMemory = UniqueHandle<NullIsInvalidTraits<HGLOBAL, GlobalFree>>;
-using UniqueStream = UniqueHandle<NullIsInvalidTraits<IStream*, release_stream>>;
+template <typename Interface>
+using UniqueComObject =
+    UniqueHandle<NullIsInvalidTraits<Interface*, release_reference<Interface>>>;
+using UniqueStream = UniqueComObject<IStream>;
 using UniqueMemoryDc = UniqueHandle<NullIsInvalidTraits<HDC, DeleteDC>>;
 using UniqueGdiBitmap = UniqueHandle<NullIsInvalidTraits<HBITMAP, delete_bitmap>>;
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/download_state.h"
+#include "app/handles.h"
 #include "app/system_libraries.h"
 #include "ui/layout.h"
 #include "ui/painter.h"
@@ -399,7 +400,7 @@ private:
 enum class Support { Untried, Ready, Missing };
 
 Support support = Support::Untried;
-ClientAccessible* client_object = nullptr;
+UniqueComObject<ClientAccessible> client_object;
 std::wstring announced_status{kWindowTitle};
 int announced_percent = 0;
 
@@ -426,13 +427,13 @@ LRESULT answer_get_object(HWND window, WPARAM flags, LPARAM object_id) {
     if (static_cast<LONG>(object_id) != OBJID_CLIENT || !client_object_supported()) {
         return DefWindowProcW(window, WM_GETOBJECT, flags, object_id);
     }
-    if (client_object == nullptr) {
-        client_object = new (std::nothrow) ClientAccessible(window);
-        if (client_object == nullptr) {
+    if (!client_object) {
+        client_object.reset(new (std::nothrow) ClientAccessible(window));
+        if (!client_object) {
             return DefWindowProcW(window, WM_GETOBJECT, flags, object_id);
         }
     }
-    return LresultFromObject(__uuidof(IAccessible), flags, client_object);
+    return LresultFromObject(__uuidof(IAccessible), flags, client_object.get());
 }
 
 void announce_changes(HWND window) {
@@ -448,16 +449,13 @@ void announce_changes(HWND window) {
 }
 
 void detach_accessible_window() {
-    if (client_object != nullptr) {
+    if (client_object) {
         client_object->detach();
     }
 }
 
 void end_accessibility() {
-    if (client_object != nullptr) {
-        client_object->Release();
-        client_object = nullptr;
-    }
+    client_object.reset();
     if (support == Support::Ready) {
         CoUninitialize();
     }

@@ -16,10 +16,7 @@ import harness
 import namespace
 import servers
 
-RELEASE_EXE = harness.RELEASE_EXE
-RELEASE_CHECK = RELEASE_EXE.parent / "TalvorenCheck.exe"
 RELEASE_HOST = "dl.talvoren.example"
-BOX_MS = 15000
 PLANTED_DLL = harness.BUILD / "tests" / "planted_dll.dll"
 # Names a drive-by download could plant next to the exe: the DLLs it uses
 # beyond the KnownDLLs, and those that the system's own user32 and WinHTTP
@@ -63,7 +60,7 @@ class NamespacedDownloadTest(unittest.TestCase):
         code, view = harness.probe("read-accessible")
         self.assertEqual(code, 0)
         self.assertIn("children=2", view.splitlines())
-        self.assertEqual(harness.probe("press-box", "下载确认", "yes", BOX_MS)[0], 0)
+        self.assertIsNotNone(harness.press_box("下载确认", "yes"))
         package = app_folder / name
         self.assertTrue(harness.wait_until(
             lambda: package.exists() and package.stat().st_size == size, 60))
@@ -102,7 +99,7 @@ class NamespacedDownloadTest(unittest.TestCase):
         subprocess.run([str(harness.REPO / "tools" / "sign-release.sh"),
                         "--pkcs12", str(certs / "signing.p12"), "--pass-file", str(certs / "pass"),
                         "--url", "https://talvoren.example/", "--ca", str(certs / "ca.pem"),
-                        str(RELEASE_EXE), str(signed)],
+                        str(harness.RELEASE_EXE), str(signed)],
                        check=True, stdout=subprocess.DEVNULL)
         return signed
 
@@ -125,9 +122,9 @@ class NamespacedDownloadTest(unittest.TestCase):
 
         try:
             with harness.dll_overrides(f"{','.join(PLANTED_NAMES)}=n,b"):
-                self.download(RELEASE_EXE, "TalvorenSetup.zip", size, planted=PLANTED_NAMES)
+                self.download(harness.RELEASE_EXE, "TalvorenSetup.zip", size, planted=PLANTED_NAMES)
                 # The check, run from the same folder, loads nothing from it either.
-                check = shutil.copy(RELEASE_CHECK, self.folder / "app")
+                check = shutil.copy(harness.RELEASE_CHECK, self.folder / "app")
                 code, report = harness.check(f"https://{RELEASE_HOST}/clients/version.txt",
                                              exe=check)
                 self.assertEqual(code, 0, report)

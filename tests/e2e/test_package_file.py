@@ -13,7 +13,6 @@ import unittest
 import harness
 import servers
 
-BOX_MS = 15000
 INTERRUPTED = "安装包下载中断，未完成的文件已删除。"
 CANNOT_CREATE = "无法在程序目录创建安装包文件"
 DOSDEVICES = pathlib.Path(os.environ["WINEPREFIX"]) / "dosdevices"
@@ -22,13 +21,6 @@ DOSDEVICES = pathlib.Path(os.environ["WINEPREFIX"]) / "dosdevices"
 def free_bytes(folder):
     stat = os.statvfs(folder)
     return stat.f_bavail * stat.f_frsize
-
-
-def box(caption, button="ok"):
-    """Presses `button` on the box with `caption`; returns its text, or None
-    when no such box came."""
-    code, text = harness.probe("press-box", caption, button, BOX_MS)
-    return text.strip() if code == 0 else None
 
 
 class PackageFileTest(unittest.TestCase):
@@ -62,7 +54,7 @@ class PackageFileTest(unittest.TestCase):
         size = free_bytes(volume)
         servers.serve_manifest(servers.generated(f"size={size}", "Exact.zip"))
         app.start("S:\\TalvorenDownloader.exe")
-        self.assertIsNotNone(box("下载确认", "yes"))
+        self.assertIsNotNone(harness.press_box("下载确认", "yes"))
         package = volume / "Exact.zip"
         self.assertTrue(harness.wait_until(
             lambda: package.exists() and package.stat().st_size == size, 30))
@@ -75,7 +67,7 @@ class PackageFileTest(unittest.TestCase):
         app = self.downloader(volume)
         servers.serve_manifest(servers.generated(f"size={free_bytes(volume) + 1}", "Short.zip"))
         app.start("S:\\TalvorenDownloader.exe")
-        self.assertEqual(box("磁盘空间不足"), "S盘剩余空间不足, 下载取消")
+        self.assertEqual(harness.press_box("磁盘空间不足"), "S盘剩余空间不足, 下载取消")
         self.assertEqual(app.close(), 0)
         self.assertFalse((volume / "Short.zip").exists())
 
@@ -85,12 +77,12 @@ class PackageFileTest(unittest.TestCase):
         servers.serve_manifest(servers.generated("size=4000000", "Filled.zip"))
         app.start("S:\\TalvorenDownloader.exe")
         # Someone else takes most of the space between the check and the Yes.
-        code, _ = harness.probe("wait-box", "下载确认", BOX_MS)
+        code, _ = harness.probe("wait-box", "下载确认", harness.BOX_MS)
         self.assertEqual(code, 0)
         with open(volume / "other.bin", "wb") as other:
             other.write(b"\0" * (free_bytes(volume) - 1048576))
-        self.assertIsNotNone(box("下载确认", "yes"))
-        self.assertEqual(box("下载失败"), INTERRUPTED)
+        self.assertIsNotNone(harness.press_box("下载确认", "yes"))
+        self.assertEqual(harness.press_box("下载失败"), INTERRUPTED)
         self.assertEqual(app.close(), 0)
         self.assertFalse((volume / "Filled.zip").exists())
 
@@ -105,8 +97,8 @@ class PackageFileTest(unittest.TestCase):
         self.run_as("mount", "-o", "remount,bind,ro", str(read_only))
         servers.serve_manifest(servers.generated("size=100000", "ReadOnly.zip"))
         app.start(harness.windows_path(read_only / app.exe.name))
-        self.assertIsNotNone(box("下载确认", "yes"))
-        self.assertEqual(box("下载失败"), CANNOT_CREATE)
+        self.assertIsNotNone(harness.press_box("下载确认", "yes"))
+        self.assertEqual(harness.press_box("下载失败"), CANNOT_CREATE)
         self.assertEqual(app.close(), 0)
         self.assertFalse((writable / "ReadOnly.zip").exists())
 
@@ -125,8 +117,8 @@ class PackageFileTest(unittest.TestCase):
         self.assertTrue(harness.wait_until(lambda: b"held" in holder_output.read_bytes(), 15))
         servers.serve_manifest(servers.generated("size=100000", "Held.zip"))
         app.start()
-        self.assertIsNotNone(box("下载确认", "yes"))
-        self.assertEqual(box("下载失败"), CANNOT_CREATE)
+        self.assertIsNotNone(harness.press_box("下载确认", "yes"))
+        self.assertEqual(harness.press_box("下载失败"), CANNOT_CREATE)
         self.assertEqual(app.close(), 0)
         self.assertEqual(held.read_bytes(), b"an older package")
 
@@ -135,7 +127,7 @@ class PackageFileTest(unittest.TestCase):
         package = self.folder / "Shared.zip"
         servers.serve_manifest(servers.generated("size=50000000/rate=1000000", "Shared.zip"))
         app.start()
-        self.assertIsNotNone(box("下载确认", "yes"))
+        self.assertIsNotNone(harness.press_box("下载确认", "yes"))
         self.assertTrue(harness.wait_until(
             lambda: package.exists() and package.stat().st_size > 0, 15))
         path = harness.windows_path(package)
@@ -152,7 +144,7 @@ class PackageFileTest(unittest.TestCase):
         servers.serve_manifest(servers.generated("head-delay=2/size=100000", "Vanished.zip"))
         app.start()
         shutil.rmtree(program_folder)
-        self.assertEqual(box("下载失败"), "无法读取磁盘剩余空间")
+        self.assertEqual(harness.press_box("下载失败"), "无法读取磁盘剩余空间")
         self.assertEqual(app.close(), 0)
 
 

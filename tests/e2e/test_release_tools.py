@@ -140,13 +140,9 @@ def served(relative, text):
     return f"https://localhost:{servers.HTTPS_PORT}/{relative}"
 
 
-def generated(options, name):
-    return f"https://localhost:{servers.HTTPS_PORT}/_x/{options}/{name}"
-
-
 class DistributionCheckTest(unittest.TestCase):
     def test_a_healthy_server_passes_every_step(self):
-        package = generated("size=3000000", "Healthy.zip")
+        package = servers.generated("size=3000000", "Healthy.zip")
         code, report = harness.check(served("check/healthy.txt", f"{package}\r\n"))
         self.assertEqual(code, 0, report)
         self.assertIn(f'  text "{package}"\n', report)
@@ -159,16 +155,18 @@ class DistributionCheckTest(unittest.TestCase):
 
     def test_each_step_fails_with_the_downloaders_message(self):
         cases = [
-            ("manifest 404", generated("status=404", "version.txt"),
+            ("manifest 404", servers.generated("status=404", "version.txt"),
              "FAILED: status 404 is outside 200 to 299", "无法读取安装包下载地址", 1),
             ("HEAD without Content-Length",
-             served("check/no-length.txt", generated("size=1000/head-cl=none", "NoLength.zip")),
+             served("check/no-length.txt",
+                    servers.generated("size=1000/head-cl=none", "NoLength.zip")),
              "FAILED: no usable Content-Length", "无法获取安装包大小", 2),
             ("GET refused",
-             served("check/get-404.txt", generated("size=1000/get-status=404", "Get404.zip")),
+             served("check/get-404.txt",
+                    servers.generated("size=1000/get-status=404", "Get404.zip")),
              "FAILED: status 404 is outside 200 to 299", "无法连接安装包下载服务器", 3),
             ("body cut short",
-             served("check/cut.txt", generated("size=3000000/cut=2000000", "Cut.zip")),
+             served("check/cut.txt", servers.generated("size=3000000/cut=2000000", "Cut.zip")),
              "FAILED: the body has 2000000 bytes, the HEAD said 3000000",
              "安装包下载中断，未完成的文件已删除。", 3),
         ]

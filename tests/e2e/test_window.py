@@ -12,8 +12,6 @@ import unittest
 import harness
 import servers
 
-RELEASE_EXE = harness.RELEASE_EXE
-BOX_MS = 15000
 
 # The static import table may name only KnownDLLs, which Windows always
 # takes from the system folder, never from the exe's own.
@@ -91,8 +89,7 @@ class WindowTest(unittest.TestCase):
             with self.subTest(dll), tempfile.TemporaryDirectory() as folder, \
                     harness.Downloader(folder) as app, harness.dll_overrides(f"{dll}=d"):
                 app.launch()
-                code, shown = harness.probe("press-box", caption, "ok", BOX_MS)
-                self.assertEqual((code, shown.strip()), (0, text))
+                self.assertEqual(harness.press_box(caption), text)
                 self.assertEqual(app.close(), exit_code)
 
 
@@ -105,10 +102,6 @@ def read_accessible():
     if code != 0:
         raise AssertionError("no accessible object")
     return dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
-
-
-def press(caption, button):
-    return harness.probe("press-box", caption, button, 15000)[0] == 0
 
 
 class Reader:
@@ -186,7 +179,7 @@ class ScreenReaderTest(unittest.TestCase):
         # Follows from after the Yes: Wine drops a message posted to the window
         # while a click sent from another process closes the box, and a call
         # from the reader at that moment would never be answered.
-        self.assertTrue(press("下载确认", "yes"))
+        self.assertIsNotNone(harness.press_box("下载确认", "yes"))
         reader = self.follow("下载完成")
         self.assertTrue(harness.wait_until(
             lambda: len({text.split("|")[1] for _, text in reader.heard("shown")}) >= 3, 30),
@@ -215,10 +208,10 @@ class ScreenReaderTest(unittest.TestCase):
         servers.serve_manifest(servers.generated("size=4194304/rate=1048576/stall=2097152:8",
                                                  "Stalled.zip"))
         self.app.start()
-        self.assertTrue(press("下载确认", "yes"))
+        self.assertIsNotNone(harness.press_box("下载确认", "yes"))
         reader = self.follow("下载失败")
         self.assertEqual(reader.finish(), 0)
-        self.assertTrue(press("下载失败", "ok"))
+        self.assertIsNotNone(harness.press_box("下载失败", "ok"))
         self.assert_value_follows_the_line(reader)
         stalled = reader.heard("shown")[-1][1].split("|")[1]
         self.assertEqual(stalled, "50%")
@@ -239,20 +232,19 @@ class ScreenReaderTest(unittest.TestCase):
 
 class ShippedExeTest(unittest.TestCase):
     def test_imports_only_known_dlls_and_delay_loads_the_rest(self):
-        for exe in (RELEASE_EXE, harness.DOWNLOADER):
+        for exe in (harness.RELEASE_EXE, harness.DOWNLOADER):
             with self.subTest(exe=exe.name):
                 self.assertEqual(imported_dlls(exe), KNOWN_DLLS)
                 self.assertEqual(delay_imported_dlls(exe), DELAY_LOADED_DLLS)
         # The distribution check, run from the same folders, needs only WinHTTP.
-        check = RELEASE_EXE.parent / "TalvorenCheck.exe"
-        self.assertLessEqual(imported_dlls(check), KNOWN_DLLS)
-        self.assertEqual(delay_imported_dlls(check), {"winhttp.dll"})
+        self.assertLessEqual(imported_dlls(harness.RELEASE_CHECK), KNOWN_DLLS)
+        self.assertEqual(delay_imported_dlls(harness.RELEASE_CHECK), {"winhttp.dll"})
 
     def test_declares_gui_subsystem_and_as_invoker_manifest(self):
-        dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(RELEASE_EXE)],
+        dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(harness.RELEASE_EXE)],
                               check=True, capture_output=True, text=True).stdout
         self.assertRegex(dump, r"Subsystem\s+00000002")
-        data = RELEASE_EXE.read_bytes()
+        data = harness.RELEASE_EXE.read_bytes()
         self.assertIn(b'level="asInvoker"', data)
         self.assertIn(b'uiAccess="false"', data)
         self.assertIn("Talvoren下载器".encode("utf-16-le"), data)  # version resource
@@ -266,7 +258,7 @@ class ShippedExeTest(unittest.TestCase):
                            check=True, stdout=subprocess.DEVNULL)
             subprocess.run(["cmake", "--build", build], check=True, stdout=subprocess.DEVNULL)
             rebuilt = pathlib.Path(build) / "TalvorenDownloader.exe"
-            self.assertEqual(rebuilt.read_bytes(), RELEASE_EXE.read_bytes())
+            self.assertEqual(rebuilt.read_bytes(), harness.RELEASE_EXE.read_bytes())
 
 
 if __name__ == "__main__":

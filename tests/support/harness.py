@@ -23,6 +23,7 @@ RELEASE_EXE = pathlib.Path(os.environ.get(
     "TALVOREN_RELEASE_EXE", REPO / "build" / "release" / "TalvorenDownloader.exe"))
 PROBE = BUILD / "tests" / "window_probe.exe"
 CHECK = BUILD / "TalvorenCheck.exe"
+RELEASE_CHECK = RELEASE_EXE.parent / "TalvorenCheck.exe"
 
 
 def windows_path(path):
@@ -30,24 +31,36 @@ def windows_path(path):
     return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
 
 
-def probe(*args, timeout=60):
-    """Runs window_probe.exe; returns (exit code, its output as text)."""
+def run_captured(exe, *args, timeout=60):
+    """Runs a console exe under Wine; returns (exit code, its output as
+    text). The output goes through a file: Wine's background services may
+    inherit a pipe and keep it open."""
     with tempfile.TemporaryFile() as out:
-        code = subprocess.call([WINE, str(PROBE), *map(str, args)], stdout=out,
+        code = subprocess.call([WINE, str(exe), *map(str, args)], stdout=out,
                                stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
                                timeout=timeout)
         out.seek(0)
         return code, out.read().decode("utf-8").replace("\r\n", "\n")
+
+
+def probe(*args, timeout=60):
+    """Runs window_probe.exe; returns (exit code, its output as text)."""
+    return run_captured(PROBE, *args, timeout=timeout)
 
 
 def check(manifest_url, exe=CHECK, timeout=120):
     """Runs TalvorenCheck.exe; returns (exit code, its report as text)."""
-    with tempfile.TemporaryFile() as out:
-        code = subprocess.call([WINE, str(exe), manifest_url], stdout=out,
-                               stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
-                               timeout=timeout)
-        out.seek(0)
-        return code, out.read().decode("utf-8").replace("\r\n", "\n")
+    return run_captured(exe, manifest_url, timeout=timeout)
+
+
+BOX_MS = 15000
+
+
+def press_box(caption, button="ok"):
+    """Presses `button` on the box with `caption`; returns its text, or None
+    when no such box came."""
+    code, text = probe("press-box", caption, button, BOX_MS)
+    return text.strip() if code == 0 else None
 
 
 def window_info():

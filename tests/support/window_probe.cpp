@@ -9,12 +9,12 @@
 #include <cstdio>
 #include <cwchar>
 #include <atomic>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/handles.h"
 #include "app/main_window.h"
 #include "tests/support/window_driver.h"
 #include "ui/accessible_window.h"
@@ -93,17 +93,14 @@ int hold_open(const std::wstring& path, DWORD ms) {
     return 0;
 }
 
-struct Releaser {
-    void operator()(IUnknown* object) const { object->Release(); }
-};
-using AccessiblePtr = std::unique_ptr<IAccessible, Releaser>;
+using AccessiblePtr = UniqueComObject<IAccessible>;
 
 AccessiblePtr client_object(HWND window) {
     IAccessible* client = nullptr;
     if (FAILED(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
                                           __uuidof(IAccessible),
                                           reinterpret_cast<void**>(&client)))) {
-        return nullptr;
+        return AccessiblePtr();
     }
     return AccessiblePtr(client);
 }
