@@ -1,6 +1,7 @@
 #include "check/report.h"
 
 #include <windows.h>
+#include <winhttp.h>
 
 #include <cwchar>
 
@@ -28,6 +29,26 @@ std::wstring seconds_text(std::uint64_t elapsed_us) {
     return text;
 }
 
+// What went wrong in TLS, for the errors WinHTTP gives there; null for the
+// others. The vendor can mend either on the server.
+const wchar_t* tls_failure(DWORD error) {
+    switch (error) {
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+        return L"TLS failure: no TLS 1.2 or 1.3 connection could be made";
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+        return L"TLS failure: the server's certificate was refused";
+    default:
+        return nullptr;
+    }
+}
+
 std::wstring fault_text(const StepReport& step) {
     const RequestRecord& record = step.record;
     const std::wstring call = record.failed_call == nullptr ? L"" : record.failed_call;
@@ -39,6 +60,9 @@ std::wstring fault_text(const StepReport& step) {
     case RequestFault::None:
         return L"";
     case RequestFault::CallFailed:
+        if (const wchar_t* tls = tls_failure(record.system_error)) {
+            return std::wstring(tls) + L" (" + error + L")";
+        }
         return error;
     case RequestFault::NotHttpAddress:
         if (record.failed_call != nullptr) {

@@ -24,6 +24,23 @@ bool request_flags_for(INTERNET_SCHEME scheme, DWORD& flags) {
     return false;
 }
 
+// Nothing older than TLS 1.2 may carry an installer, and Windows 7's WinHTTP
+// offers TLS 1.2 only when a program asks for it. Systems that predate
+// TLS 1.3 refuse its flag; they get TLS 1.2 alone.
+bool limit_to_modern_tls(HINTERNET session) {
+    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+    if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
+                         sizeof(protocols))) {
+        return true;
+    }
+    if (GetLastError() != ERROR_INVALID_PARAMETER) {
+        return false;
+    }
+    protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+    return WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
+                            sizeof(protocols)) != FALSE;
+}
+
 // WinHTTP is delay-loaded: nothing may call into it before this has found
 // it in the system folder. Without it every request fails as a network
 // failure would.
@@ -77,6 +94,9 @@ bool open_request(const std::wstring& url, const wchar_t* verb, HttpRequest& htt
                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!http.session) {
         return note_failed_call(record, L"WinHttpOpen");
+    }
+    if (!limit_to_modern_tls(http.session.get())) {
+        return note_failed_call(record, L"WinHttpSetOption");
     }
     WinHttpSetTimeouts(http.session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
                        kReceiveTimeoutMs);

@@ -37,7 +37,8 @@ bool is_http_address(const std::wstring& url);
 
 // Sends `verb` ("GET" or "HEAD") to `url` and waits for the response
 // headers. True once they are in; then `http.request` is ready for
-// status_is_success, header queries and (after GET) body reads. On false the
+// status_is_success, header queries and (after GET) body reads. Its session
+// speaks TLS 1.2 or 1.3, nothing older, or the request fails. On false the
 // handles opened so far stay in `http`, which closes them. A `record` gets
 // the call that failed and its system error.
 bool open_request(const std::wstring& url, const wchar_t* verb, HttpRequest& http,

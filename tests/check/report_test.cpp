@@ -39,6 +39,20 @@ TEST(CheckReport, AFailedStepSaysWhatItSawAndWhichRuleBroke) {
               L"  FAILED: no usable Content-Length "
               L"(WinHttpQueryHeaders failed, system error 12150: The header was not found)\r\n");
 
+    // A refused handshake is named as TLS, whatever call met it.
+    StepReport manifest;
+    manifest.step = CheckStep::Manifest;
+    manifest.method = L"GET";
+    manifest.url = L"https://h/clients/version.txt";
+    manifest.record.fault = RequestFault::CallFailed;
+    manifest.record.failed_call = L"WinHttpSendRequest";
+    manifest.record.system_error = 12157;
+    EXPECT_EQ(step_report_text(manifest),
+              L"manifest: GET https://h/clients/version.txt\r\n"
+              L"  0 bytes in 0.000 s (-)\r\n"
+              L"  FAILED: TLS failure: no TLS 1.2 or 1.3 connection could be made "
+              L"(WinHttpSendRequest failed, system error 12157)\r\n");
+
     StepReport package;
     package.step = CheckStep::Package;
     package.url = L"https://h/p.zip";

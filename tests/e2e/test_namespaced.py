@@ -133,6 +133,42 @@ class NamespacedDownloadTest(unittest.TestCase):
             loaded = (self.folder / "app").glob("*.loaded")
             self.assertEqual(sorted(path.name for path in loaded), [])
 
+    def test_a_server_below_tls_1_2_is_refused_and_tls_1_2_alone_is_enough(self):
+        size = 1_000_000
+        root = self.folder / "root"
+        (root / "clients").mkdir(parents=True)
+        (root / "clients" / "version.txt").write_text(
+            f"https://localhost:8443/_x/size={size}/TlsPackage.zip\n")
+        manifest_url = "https://localhost:8443/clients/version.txt"
+        log = self.folder / "requests.log"
+
+        old = servers.start_server(8443, servers.CERTS, log, root=root, extra=("--tls-only", "1.1"))
+        try:
+            app_folder = self.folder / "tls-1.1"
+            app_folder.mkdir()
+            with harness.Downloader(app_folder) as app:
+                app.start()
+                self.assertEqual(harness.press_box("下载失败"), "无法读取安装包下载地址")
+                self.assertEqual(app.close(), 0)
+            self.assertEqual(sorted(path.name for path in app_folder.iterdir()),
+                             ["TalvorenDownloader.exe"])
+            code, report = harness.check(manifest_url)
+            self.assertEqual(code, 1, report)
+            self.assertIn("FAILED: TLS failure: no TLS 1.2 or 1.3 connection could be made",
+                          report)
+        finally:
+            old.terminate()
+            old.wait()
+        # Not one request got through the handshake.
+        self.assertEqual(log.read_text(), "")
+
+        self.stop_later(servers.start_server(8443, servers.CERTS, log, root=root,
+                                             extra=("--tls-only", "1.2")))
+        package = self.download(harness.DOWNLOADER, "TlsPackage.zip", size)
+        self.assertTrue(servers.holds_pattern(package, size))
+        code, report = harness.check(manifest_url)
+        self.assertEqual(code, 0, report)
+
     def test_the_test_exe_downloads_from_nginx_and_the_check_passes_there(self):
         root = self.folder / "root"
         (root / "clients").mkdir(parents=True)
