@@ -58,7 +58,7 @@ LRESULT on_destroy(HWND window) {
     join_worker();
     release_back_buffer();
     release_carousel();
-    detach_accessible_window();
+    detach_accessible_window(window);
     PostQuitMessage(0);
     return 0;
 }

@@ -14,40 +14,30 @@
 
 namespace {
 
-enum class Part { Client, Status, Progress };
+// The annotation that makes an element a live region, and its value for a
+// region whose changes are spoken at once; the toolchain's headers lack both.
+constexpr GUID kLiveSettingProperty = {
+    0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
+constexpr LONG kAssertive = 2;
 
-// The part a child id names; false for an id the object does not have.
-bool part_named(const VARIANT& child, Part& part) {
-    if (child.vt != VT_I4) {
-        return false;
-    }
-    if (child.lVal == CHILDID_SELF) {
-        part = Part::Client;
-    } else if (child.lVal == kStatusChild) {
-        part = Part::Status;
-    } else if (child.lVal == kProgressChild) {
-        part = Part::Progress;
-    } else {
-        return false;
-    }
-    return true;
+// Indexed by child id: the ids run from CHILDID_SELF to kProgressChild.
+constexpr LONG kRoles[] = {ROLE_SYSTEM_CLIENT, ROLE_SYSTEM_STATICTEXT, ROLE_SYSTEM_PROGRESSBAR};
+
+// The child id a VARIANT names: an empty one names the object itself, and a
+// reference to a VARIANT names what it refers to. False for an id the object
+// does not have.
+bool named_child(const VARIANT& child, LONG& id) {
+    const VARIANT& named =
+        child.vt == (VT_BYREF | VT_VARIANT) && child.pvarVal != nullptr ? *child.pvarVal : child;
+    id = named.vt == VT_I4 ? named.lVal : CHILDID_SELF;
+    return (named.vt == VT_I4 || named.vt == VT_EMPTY) && id >= CHILDID_SELF &&
+           id <= kProgressChild;
 }
 
-LONG child_id(Part part) {
-    switch (part) {
-    case Part::Client:
-        return CHILDID_SELF;
-    case Part::Status:
-        return kStatusChild;
-    case Part::Progress:
-        return kProgressChild;
-    }
-    return CHILDID_SELF;
-}
-
-void set_child(VARIANT* result, Part part) {
+HRESULT set_number(VARIANT* result, LONG number) {
     result->vt = VT_I4;
-    result->lVal = child_id(part);
+    result->lVal = number;
+    return S_OK;
 }
 
 HRESULT copy_to_bstr(const std::wstring& text, BSTR* result) {
@@ -55,23 +45,19 @@ HRESULT copy_to_bstr(const std::wstring& text, BSTR* result) {
     return *result != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
-// A part's box in client coordinates, as the painter lays it out.
-RECT client_box(Part part, const RECT& client) {
-    const WindowLayout layout = compute_layout(client.right, client.bottom);
-    LayoutRect box{};
-    switch (part) {
-    case Part::Client:
+// A child's box in client coordinates, as the painter lays it out; empty
+// while the window is minimised, when nothing of it is shown.
+RECT box_of(HWND window, LONG id) {
+    RECT client{};
+    GetClientRect(window, &client);
+    if (id == CHILDID_SELF) {
         return client;
-    case Part::Status:
-        box = layout.header_rect;
-        break;
-    case Part::Progress:
-        // The line above the bar belongs to the bar it describes.
-        box = {layout.progress_text_rect.x, layout.progress_text_rect.y,
-               layout.progress_text_rect.width,
-               layout.track_rect.y + layout.track_rect.height - layout.progress_text_rect.y};
-        break;
     }
+    if (IsIconic(window)) {
+        return {};
+    }
+    const WindowLayout layout = compute_layout(client.right, client.bottom);
+    const LayoutRect box = id == kStatusChild ? layout.header_rect : progress_area(layout);
     return {std::lround(std::floor(box.x)), std::lround(std::floor(box.y)),
             std::lround(std::ceil(box.x + box.width)), std::lround(std::ceil(box.y + box.height))};
 }
@@ -84,7 +70,6 @@ public:
     explicit ClientAccessible(HWND window) : window_(window) {}
 
     void detach() { window_ = nullptr; }
-
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
         if (object == nullptr) {
             return E_POINTER;
@@ -98,11 +83,9 @@ public:
         *object = nullptr;
         return E_NOINTERFACE;
     }
-
     ULONG STDMETHODCALLTYPE AddRef() override {
         return static_cast<ULONG>(InterlockedIncrement(&references_));
     }
-
     ULONG STDMETHODCALLTYPE Release() override {
         const LONG left = InterlockedDecrement(&references_);
         if (left == 0) {
@@ -112,7 +95,13 @@ public:
     }
 
     // Readers use the IAccessible methods directly, never through IDispatch.
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (count == nullptr) {
+            return E_POINTER;
+        }
+        *count = 0;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
         return E_NOTIMPL;
@@ -123,272 +112,168 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** parent) override {
-        if (parent == nullptr) {
-            return E_POINTER;
-        }
-        *parent = nullptr;
-        if (window_ == nullptr) {
-            return CO_E_OBJNOTCONNECTED;
-        }
-        return CreateStdAccessibleObject(window_, OBJID_WINDOW, __uuidof(IDispatch),
-                                         reinterpret_cast<void**>(parent));
+        return ask(parent, [&] {
+            return CreateStdAccessibleObject(window_, OBJID_WINDOW, __uuidof(IDispatch),
+                                             reinterpret_cast<void**>(parent));
+        });
     }
-
     HRESULT STDMETHODCALLTYPE get_accChildCount(LONG* count) override {
-        if (count == nullptr) {
-            return E_POINTER;
-        }
-        *count = 0;
-        if (window_ == nullptr) {
-            return CO_E_OBJNOTCONNECTED;
-        }
-        *count = 2;
-        return S_OK;
+        return ask(count, [&] {
+            *count = 2;
+            return S_OK;
+        });
     }
-
     // Both children are simple elements: the client object answers for them.
     HRESULT STDMETHODCALLTYPE get_accChild(VARIANT child, IDispatch** result) override {
-        Part part = Part::Client;
-        const HRESULT found = ask(child, result, part);
-        if (FAILED(found)) {
-            return found;
-        }
-        return part == Part::Client ? E_INVALIDARG : S_FALSE;
+        return ask(child, result,
+                   [](LONG id) { return id != CHILDID_SELF ? S_FALSE : E_INVALIDARG; });
     }
-
     HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
-        Part part = Part::Client;
-        const HRESULT found = ask(child, name, part);
-        if (FAILED(found)) {
-            return found;
-        }
-        switch (part) {
-        case Part::Client:
-            return copy_to_bstr(kWindowTitle, name);
-        case Part::Status:
-            return copy_to_bstr(copy_status_text(), name);
-        case Part::Progress:
-            return copy_to_bstr(shown_progress.line, name);
-        }
-        return E_INVALIDARG;
+        return ask(child, name, [&](LONG id) {
+            if (id == kStatusChild) {
+                return copy_to_bstr(copy_status_text(), name);
+            }
+            return copy_to_bstr(id == kProgressChild ? shown_progress.line : kWindowTitle, name);
+        });
     }
-
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
-        Part part = Part::Client;
-        const HRESULT found = ask(child, value, part);
-        if (FAILED(found)) {
-            return found;
-        }
-        if (part != Part::Progress) {
-            return S_FALSE;
-        }
-        return copy_to_bstr(std::to_wstring(shown_progress.percent) + L"%", value);
+        return ask(child, value, [&](LONG id) {
+            return id == kProgressChild
+                       ? copy_to_bstr(std::to_wstring(shown_progress.percent) + L"%", value)
+                       : S_FALSE;
+        });
     }
-
-    HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* text) override {
-        return no_text(child, text);
-    }
-
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
-        Part part = Part::Client;
-        const HRESULT found = ask(child, role, part);
-        if (FAILED(found)) {
-            return found;
-        }
-        role->vt = VT_I4;
-        switch (part) {
-        case Part::Client:
-            role->lVal = ROLE_SYSTEM_CLIENT;
-            break;
-        case Part::Status:
-            role->lVal = ROLE_SYSTEM_STATICTEXT;
-            break;
-        case Part::Progress:
-            role->lVal = ROLE_SYSTEM_PROGRESSBAR;
-            break;
-        }
-        return S_OK;
+        return ask(child, role, [&](LONG id) { return set_number(role, kRoles[id]); });
     }
-
+    // Nothing of a child shows while the window is minimised.
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
-        Part part = Part::Client;
-        const HRESULT found = ask(child, state, part);
-        if (FAILED(found)) {
-            return found;
-        }
-        state->vt = VT_I4;
-        state->lVal = STATE_SYSTEM_READONLY;
-        if (part == Part::Client) {
-            state->lVal = STATE_SYSTEM_FOCUSABLE |
-                          (GetFocus() == window_ ? STATE_SYSTEM_FOCUSED : 0);
-        }
-        return S_OK;
+        return ask(child, state, [&](LONG id) {
+            const LONG focused = GetFocus() == window_ ? STATE_SYSTEM_FOCUSED : 0;
+            const LONG hidden =
+                IsIconic(window_) ? STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_OFFSCREEN : 0;
+            return set_number(state, id == CHILDID_SELF ? STATE_SYSTEM_FOCUSABLE | focused
+                                                        : STATE_SYSTEM_READONLY | hidden);
+        });
     }
-
-    HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* text) override {
-        return no_text(child, text);
-    }
-
-    HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT child, LONG* topic) override {
-        if (topic == nullptr) {
-            return E_POINTER;
-        }
-        *topic = 0;
-        return no_text(child, file);
-    }
-
-    HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT child, BSTR* text) override {
-        return no_text(child, text);
-    }
-
     HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* focus) override {
-        if (focus == nullptr) {
-            return E_POINTER;
-        }
-        focus->vt = VT_EMPTY;
-        if (window_ == nullptr) {
-            return CO_E_OBJNOTCONNECTED;
-        }
-        if (GetFocus() != window_) {
-            return S_FALSE;
-        }
-        set_child(focus, Part::Client);
-        return S_OK;
+        return ask(focus, [&] {
+            return GetFocus() == window_ ? set_number(focus, CHILDID_SELF) : S_FALSE;
+        });
     }
-
     HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* selection) override {
-        if (selection == nullptr) {
-            return E_POINTER;
-        }
-        selection->vt = VT_EMPTY;
-        return window_ == nullptr ? CO_E_OBJNOTCONNECTED : S_FALSE;
+        return ask(selection, [] { return S_FALSE; });
     }
 
+    // Properties and actions that no part of the window has.
+    HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* text) override {
+        return ask(child, text, no_answer);
+    }
+    HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* text) override {
+        return ask(child, text, no_answer);
+    }
+    HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT child, LONG* topic) override {
+        return ask(topic, [&] { return ask(child, file, no_answer); });
+    }
+    HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT child, BSTR* text) override {
+        return ask(child, text, no_answer);
+    }
     HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* text) override {
-        return no_text(child, text);
+        return ask(child, text, no_answer);
     }
-
-    HRESULT STDMETHODCALLTYPE accSelect(LONG, VARIANT child) override {
-        Part part = Part::Client;
-        const HRESULT found = find(child, part);
-        return FAILED(found) ? found : DISP_E_MEMBERNOTFOUND;
-    }
-
-    HRESULT STDMETHODCALLTYPE accLocation(LONG* left, LONG* top, LONG* width, LONG* height,
-                                          VARIANT child) override {
-        if (left == nullptr || top == nullptr || width == nullptr || height == nullptr) {
-            return E_POINTER;
-        }
-        *left = *top = *width = *height = 0;
-        Part part = Part::Client;
-        const HRESULT found = find(child, part);
-        if (FAILED(found)) {
-            return found;
-        }
-        RECT client{};
-        GetClientRect(window_, &client);
-        RECT box = client_box(part, client);
-        MapWindowPoints(window_, nullptr, reinterpret_cast<POINT*>(&box), 2);
-        *left = box.left;
-        *top = box.top;
-        *width = box.right - box.left;
-        *height = box.bottom - box.top;
-        return S_OK;
-    }
-
-    HRESULT STDMETHODCALLTYPE accNavigate(LONG direction, VARIANT start, VARIANT* end) override {
-        Part part = Part::Client;
-        const HRESULT found = ask(start, end, part);
-        if (FAILED(found)) {
-            return found;
-        }
-        switch (part) {
-        case Part::Client:
-            if (direction == NAVDIR_FIRSTCHILD) {
-                set_child(end, Part::Status);
-            } else if (direction == NAVDIR_LASTCHILD) {
-                set_child(end, Part::Progress);
-            }
-            break;
-        case Part::Status:
-            if (direction == NAVDIR_NEXT || direction == NAVDIR_DOWN) {
-                set_child(end, Part::Progress);
-            }
-            break;
-        case Part::Progress:
-            if (direction == NAVDIR_PREVIOUS || direction == NAVDIR_UP) {
-                set_child(end, Part::Status);
-            }
-            break;
-        }
-        return end->vt == VT_EMPTY ? S_FALSE : S_OK;
-    }
-
-    HRESULT STDMETHODCALLTYPE accHitTest(LONG x, LONG y, VARIANT* hit) override {
-        if (hit == nullptr) {
-            return E_POINTER;
-        }
-        hit->vt = VT_EMPTY;
-        if (window_ == nullptr) {
-            return CO_E_OBJNOTCONNECTED;
-        }
-        POINT point{x, y};
-        ScreenToClient(window_, &point);
-        RECT client{};
-        GetClientRect(window_, &client);
-        if (!PtInRect(&client, point)) {
-            return S_FALSE;
-        }
-        Part part = Part::Client;
-        for (const Part child : {Part::Status, Part::Progress}) {
-            const RECT box = client_box(child, client);
-            if (PtInRect(&box, point)) {
-                part = child;
-            }
-        }
-        set_child(hit, part);
-        return S_OK;
-    }
-
+    HRESULT STDMETHODCALLTYPE accSelect(LONG, VARIANT child) override { return no_action(child); }
     HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override {
-        Part part = Part::Client;
-        const HRESULT found = find(child, part);
-        return FAILED(found) ? found : DISP_E_MEMBERNOTFOUND;
+        return no_action(child);
     }
-
     HRESULT STDMETHODCALLTYPE put_accName(VARIANT, BSTR) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE put_accValue(VARIANT, BSTR) override { return E_NOTIMPL; }
 
-private:
-    // S_OK with the part a child id names; E_INVALIDARG for an id this object
-    // does not have, CO_E_OBJNOTCONNECTED once the window is gone.
-    HRESULT find(const VARIANT& child, Part& part) const {
-        if (window_ == nullptr) {
-            return CO_E_OBJNOTCONNECTED;
+    HRESULT STDMETHODCALLTYPE accLocation(LONG* left, LONG* top, LONG* width, LONG* height,
+                                          VARIANT child) override {
+        if (top == nullptr || width == nullptr || height == nullptr) {
+            return E_POINTER;
         }
-        return part_named(child, part) ? S_OK : E_INVALIDARG;
+        *top = *width = *height = 0;
+        return ask(child, left, [&](LONG id) {
+            RECT box = box_of(window_, id);
+            MapWindowPoints(window_, nullptr, reinterpret_cast<POINT*>(&box), 2);
+            *left = box.left;
+            *top = box.top;
+            *width = box.right - box.left;
+            *height = box.bottom - box.top;
+            return S_OK;
+        });
     }
 
+    HRESULT STDMETHODCALLTYPE accNavigate(LONG direction, VARIANT start, VARIANT* end) override {
+        return ask(start, end, [&](LONG id) {
+            if (direction <= NAVDIR_MIN || direction >= NAVDIR_MAX) {
+                return E_INVALIDARG;
+            }
+            const bool forward = direction == NAVDIR_NEXT || direction == NAVDIR_DOWN;
+            const bool back = direction == NAVDIR_PREVIOUS || direction == NAVDIR_UP;
+            if ((id == CHILDID_SELF && direction == NAVDIR_FIRSTCHILD) ||
+                (id == kProgressChild && back)) {
+                return set_number(end, kStatusChild);
+            }
+            if ((id == CHILDID_SELF && direction == NAVDIR_LASTCHILD) ||
+                (id == kStatusChild && forward)) {
+                return set_number(end, kProgressChild);
+            }
+            return S_FALSE;
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE accHitTest(LONG x, LONG y, VARIANT* hit) override {
+        return ask(hit, [&] {
+            POINT point{x, y};
+            ScreenToClient(window_, &point);
+            for (LONG id = CHILDID_SELF; id <= kProgressChild; ++id) {
+                const RECT box = box_of(window_, id);
+                if (PtInRect(&box, point)) {
+                    set_number(hit, id);
+                }
+            }
+            return hit->vt == VT_EMPTY ? S_FALSE : S_OK;
+        });
+    }
+
+private:
     static void clear(BSTR* text) { *text = nullptr; }
     static void clear(VARIANT* variant) { variant->vt = VT_EMPTY; }
     static void clear(IDispatch** dispatch) { *dispatch = nullptr; }
+    static void clear(LONG* number) { *number = 0; }
+    static HRESULT no_answer(LONG) { return S_FALSE; }
 
-    // How every question about one part begins: the answer is cleared first
-    // (E_POINTER when there is nowhere to put it), then the part is found.
-    template <typename Answer>
-    HRESULT ask(const VARIANT& child, Answer* answer, Part& part) const {
-        if (answer == nullptr) {
+    // How every question begins: the answer is cleared first (E_POINTER when
+    // there is nowhere to put it), and once the window is gone the object
+    // answers CO_E_OBJNOTCONNECTED; else `answer` answers.
+    template <typename Place, typename Answer>
+    HRESULT ask(Place* place, Answer answer) const {
+        if (place == nullptr) {
             return E_POINTER;
         }
-        clear(answer);
-        return find(child, part);
+        clear(place);
+        return window_ != nullptr ? answer() : CO_E_OBJNOTCONNECTED;
     }
 
-    // A text property that no part of the window has.
-    HRESULT no_text(const VARIANT& child, BSTR* text) const {
-        Part part = Part::Client;
-        const HRESULT found = ask(child, text, part);
-        return FAILED(found) ? found : S_FALSE;
+    // A question about one child: E_INVALIDARG for an id this object does not
+    // have, else `answer` answers for the id.
+    template <typename Place, typename Answer>
+    HRESULT ask(const VARIANT& child, Place* place, Answer answer) const {
+        return ask(place, [&] {
+            LONG id = CHILDID_SELF;
+            return named_child(child, id) ? answer(id) : E_INVALIDARG;
+        });
+    }
+
+    // An action that no part of the window has.
+    HRESULT no_action(const VARIANT& child) const {
+        LONG id = CHILDID_SELF;
+        if (window_ == nullptr) {
+            return CO_E_OBJNOTCONNECTED;
+        }
+        return named_child(child, id) ? DISP_E_MEMBERNOTFOUND : E_INVALIDARG;
     }
 
     ~ClientAccessible() = default;
@@ -401,6 +286,8 @@ enum class Support { Untried, Ready, Missing };
 
 Support support = Support::Untried;
 UniqueComObject<ClientAccessible> client_object;
+// Held while the status line is annotated, to take the annotation back.
+UniqueComObject<IAccPropServices> annotations;
 std::wstring announced_status{kWindowTitle};
 int announced_percent = 0;
 
@@ -420,6 +307,24 @@ bool client_object_supported() {
     return support == Support::Ready;
 }
 
+// Marks the status line as an assertive live region: readers speak its
+// changes wherever their focus is. Without the annotation service (Wine
+// answers E_NOTIMPL) readers still get the name change.
+void mark_live_region(HWND window) {
+    IAccPropServices* created = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IAccPropServices, reinterpret_cast<void**>(&created)))) {
+        return;
+    }
+    UniqueComObject<IAccPropServices> services(created);
+    VARIANT assertive{};
+    set_number(&assertive, kAssertive);
+    if (SUCCEEDED(services->SetHwndProp(window, static_cast<DWORD>(OBJID_CLIENT), kStatusChild,
+                                        kLiveSettingProperty, assertive))) {
+        annotations = std::move(services);
+    }
+}
+
 }  // namespace
 
 LRESULT answer_get_object(HWND window, WPARAM flags, LPARAM object_id) {
@@ -432,6 +337,7 @@ LRESULT answer_get_object(HWND window, WPARAM flags, LPARAM object_id) {
         if (!client_object) {
             return DefWindowProcW(window, WM_GETOBJECT, flags, object_id);
         }
+        mark_live_region(window);
     }
     return LresultFromObject(__uuidof(IAccessible), flags, client_object.get());
 }
@@ -441,6 +347,7 @@ void announce_changes(HWND window) {
     if (status != announced_status) {
         announced_status = std::move(status);
         NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, window, OBJID_CLIENT, kStatusChild);
+        NotifyWinEvent(kLiveRegionChangedEvent, window, OBJID_CLIENT, kStatusChild);
     }
     if (shown_progress.percent != announced_percent) {
         announced_percent = shown_progress.percent;
@@ -448,14 +355,20 @@ void announce_changes(HWND window) {
     }
 }
 
-void detach_accessible_window() {
+void detach_accessible_window(HWND window) {
     if (client_object) {
         client_object->detach();
+        client_object.reset();
+    }
+    if (annotations) {
+        MSAAPROPID live_setting = kLiveSettingProperty;
+        annotations->ClearHwndProps(window, static_cast<DWORD>(OBJID_CLIENT), kStatusChild,
+                                    &live_setting, 1);
+        annotations.reset();
     }
 }
 
 void end_accessibility() {
-    client_object.reset();
     if (support == Support::Ready) {
         CoUninitialize();
     }

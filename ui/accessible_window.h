@@ -10,19 +10,25 @@
 inline constexpr LONG kStatusChild = 1;
 inline constexpr LONG kProgressChild = 2;
 
+// EVENT_OBJECT_LIVEREGIONCHANGED, which the headers hide below Windows 8;
+// readers on Windows 7 just do not listen for it.
+inline constexpr DWORD kLiveRegionChangedEvent = 0x8019;
+
 // The WM_GETOBJECT answer: the client area's own object for OBJID_CLIENT,
 // the default answer for every other object, and for the client too when the
-// system libraries the object needs are missing.
+// system libraries the object needs are missing. The first answer also marks
+// the status line as a live region.
 LRESULT answer_get_object(HWND window, WPARAM flags, LPARAM object_id);
 
-// Raises the events a standard control raises for what changed since the
-// last call: a name change on the status line when its text changed, a value
+// Raises the events for what changed since the last call: a name change and
+// a live-region change on the status line when its text changed, a value
 // change on the progress when the shown whole percentage moved.
 void announce_changes(HWND window);
 
-// The window is being destroyed: a reader that kept the object is told from
-// now on that it is not available.
-void detach_accessible_window();
+// The window is being destroyed: the process lets go of the object and takes
+// back the status line's annotation; a reader that kept the object is told
+// from now on that it is not available.
+void detach_accessible_window(HWND window);
 
 // Leaves the thread's COM apartment if a reader made the window join one;
 // called once the message loop has ended.

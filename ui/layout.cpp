@@ -36,6 +36,16 @@ WindowLayout compute_layout(int client_width, int client_height) {
     return layout;
 }
 
+LayoutRect progress_area(const WindowLayout& layout) {
+    const LayoutRect& line = layout.progress_text_rect;
+    const LayoutRect& track = layout.track_rect;
+    const float left = std::min(line.x, track.x);
+    const float top = std::min(line.y, track.y);
+    const float right = std::max(line.x + line.width, track.x + track.width);
+    const float bottom = std::max(line.y + line.height, track.y + track.height);
+    return {left, top, right - left, bottom - top};
+}
+
 CarouselFrame carousel_frame(std::uint64_t elapsed_ms) {
     const double seconds = static_cast<double>(elapsed_ms) / 1000.0;
     const double in_cycle = std::fmod(seconds, kSlotSeconds * kCarouselSlots);

@@ -25,6 +25,10 @@ struct WindowLayout {
 
 WindowLayout compute_layout(int client_width, int client_height);
 
+// The progress line and the bar under it as one box: the line describes the
+// bar, and a reader finds both where the progress is.
+LayoutRect progress_area(const WindowLayout& layout);
+
 // The banner pictures the carousel shows in turn.
 inline constexpr int kCarouselSlots = 4;
 

@@ -226,9 +226,23 @@ TEST(MainWindow, RefusesToShrinkBelowTheMinimumTrackingSize) {
     EXPECT_EQ(grown.bottom - grown.top, 700);
 }
 
-// A reader may keep the object past the window's end and ask again; the
-// window here runs on the test's thread, so the object itself answers.
-TEST(MainWindow, AccessibleObjectKeptAfterTheWindowIsDestroyedAnswersNotAvailable) {
+VARIANT child_variant(LONG child) {
+    VARIANT variant{};
+    variant.vt = VT_I4;
+    variant.lVal = child;
+    return variant;
+}
+
+LONG state_of(IAccessible* object, const VARIANT& child) {
+    VARIANT state{};
+    return SUCCEEDED(object->get_accState(child, &state)) && state.vt == VT_I4 ? state.lVal : -1;
+}
+
+// The window runs on the test's thread here, so the object itself answers,
+// as readers and UI Automation's bridge call it: no child named means the
+// object itself, a child may come by reference. A reader may keep the object
+// past the window's end and ask again.
+TEST(MainWindow, AccessibleObjectAnswersReadersAndIsLetGoWithTheWindow) {
     worker_bodies = {no_work, no_work};
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
     WNDCLASSEXW window_class{};
@@ -245,23 +259,61 @@ TEST(MainWindow, AccessibleObjectKeptAfterTheWindowIsDestroyedAnswersNotAvailabl
     ASSERT_EQ(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
                                          __uuidof(IAccessible), reinterpret_cast<void**>(&client)),
               S_OK);
-    VARIANT status{};
-    status.vt = VT_I4;
-    status.lVal = kStatusChild;
+    const VARIANT self{};
+    VARIANT status = child_variant(kStatusChild);
+    const VARIANT progress = child_variant(kProgressChild);
+    VARIANT role{};
+    EXPECT_EQ(client->get_accRole(self, &role), S_OK);
+    EXPECT_EQ(role.lVal, ROLE_SYSTEM_CLIENT);
+    VARIANT by_reference{};
+    by_reference.vt = VT_BYREF | VT_VARIANT;
+    by_reference.pvarVal = &status;
     BSTR name = nullptr;
-    ASSERT_EQ(client->get_accName(status, &name), S_OK);
+    EXPECT_EQ(client->get_accName(by_reference, &name), S_OK);
     EXPECT_STREQ(name, kWindowTitle);
     SysFreeString(name);
+    VARIANT end{};
+    EXPECT_EQ(client->accNavigate(NAVDIR_NEXT, status, &end), S_OK);
+    EXPECT_EQ(end.lVal, kProgressChild);
+    EXPECT_EQ(client->accNavigate(NAVDIR_MAX, status, &end), E_INVALIDARG);
+    UINT type_infos = 7;
+    EXPECT_EQ(client->GetTypeInfoCount(&type_infos), S_OK);
+    EXPECT_EQ(type_infos, 0u);
+
+    LONG left = 0, top = 0, width = 0, height = 0;
+    ShowWindow(window, SW_SHOWNORMAL);
+    EXPECT_EQ(state_of(client, progress), STATE_SYSTEM_READONLY);
+    ASSERT_EQ(client->accLocation(&left, &top, &width, &height, progress), S_OK);
+    EXPECT_GT(width, 0);
+    ShowWindow(window, SW_MINIMIZE);
+    for (const VARIANT& child : {status, progress}) {
+        EXPECT_EQ(state_of(client, child),
+                  STATE_SYSTEM_READONLY | STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_OFFSCREEN);
+        ASSERT_EQ(client->accLocation(&left, &top, &width, &height, child), S_OK);
+        EXPECT_GE(width, 0) << child.lVal;
+        EXPECT_GE(height, 0) << child.lVal;
+    }
 
     DestroyWindow(window);
     name = nullptr;
     EXPECT_EQ(client->get_accName(status, &name), CO_E_OBJNOTCONNECTED);
     EXPECT_EQ(name, nullptr);
-    LONG left = 0, top = 0, width = 0, height = 0;
     EXPECT_EQ(client->accLocation(&left, &top, &width, &height, status), CO_E_OBJNOTCONNECTED);
     IDispatch* parent = nullptr;
     EXPECT_EQ(client->get_accParent(&parent), CO_E_OBJNOTCONNECTED);
-    client->Release();
+    // The reader's reference was the last one.
+    EXPECT_EQ(client->Release(), 0u);
     end_accessibility();
     CoUninitialize();
+}
+
+// Reading no accessible object, a run has no use for the library behind it.
+TEST(MainWindow, WithoutAReaderNoAccessibilityLibraryIsLoaded) {
+    bool painted = false;
+    const int exit_code = run_window_with({no_work, no_work}, [&](HWND) {
+        painted = wait_until([] { return paints_taken() > 0; });
+    });
+    EXPECT_EQ(exit_code, 0);
+    EXPECT_TRUE(painted);
+    EXPECT_EQ(GetModuleHandleW(L"oleacc.dll"), nullptr);
 }

@@ -188,7 +188,7 @@ void hook_events(DWORD process, std::atomic<DWORD>& hook_thread) {
     MSG message{};
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // a queue for WM_QUIT
     HWINEVENTHOOK hook =
-        SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_VALUECHANGE, nullptr, queue_win_event,
+        SetWinEventHook(EVENT_OBJECT_NAMECHANGE, kLiveRegionChangedEvent, nullptr, queue_win_event,
                         process, 0, WINEVENT_OUTOFCONTEXT);
     hook_thread.store(hook != nullptr ? GetCurrentThreadId() : kNoHook);
     while (hook != nullptr && GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -209,16 +209,26 @@ std::wstring read_event(HWND window, const WinEvent& event) {
         return L"!event";
     }
     const AccessiblePtr owner(object);
-    return event.event == EVENT_OBJECT_NAMECHANGE
-               ? read_text(object, child, &IAccessible::get_accName)
-               : read_text(object, child, &IAccessible::get_accValue);
+    return event.event == EVENT_OBJECT_VALUECHANGE
+               ? read_text(object, child, &IAccessible::get_accValue)
+               : read_text(object, child, &IAccessible::get_accName);
+}
+
+// The announcements a reader speaks, by the word the transcript gives them;
+// null for every other event.
+const wchar_t* announcement_kind(const WinEvent& event) {
+    if (event.child == kStatusChild && event.event == EVENT_OBJECT_NAMECHANGE) return L"name";
+    if (event.child == kStatusChild && event.event == kLiveRegionChangedEvent) return L"live";
+    if (event.child == kProgressChild && event.event == EVENT_OBJECT_VALUECHANGE) return L"value";
+    return nullptr;
 }
 
 // Follows the window as a reader does: an out-of-process event hook, and for
-// every announcement "name TICK TEXT" or "value TICK TEXT", read when it
-// arrives; meanwhile the progress is sampled every 20 ms and each new reading
-// printed as "shown TICK LINE|VALUE|LINE", the line read just before and just
-// after the value. Ends once a status announcement contains `until`.
+// every announcement "name TICK TEXT", "live TICK TEXT" or "value TICK TEXT",
+// read when it arrives; meanwhile the progress is sampled every 20 ms and each
+// new reading printed as "shown TICK LINE|VALUE|LINE", the line read just
+// before and just after the value. Ends once a live-region change of the
+// status line reads as something containing `until`.
 int follow_announcements(HWND window, const std::wstring& until, DWORD timeout_ms) {
     const AccessiblePtr client = client_object(window);
     if (!client) {
@@ -248,15 +258,14 @@ int follow_announcements(HWND window, const std::wstring& until, DWORD timeout_m
             events.swap(event_queue.events);
         }
         for (const WinEvent& event : events) {
-            const bool name = event.event == EVENT_OBJECT_NAMECHANGE && event.child == kStatusChild;
-            const bool value =
-                event.event == EVENT_OBJECT_VALUECHANGE && event.child == kProgressChild;
-            if (!name && !value) {
+            const wchar_t* kind = announcement_kind(event);
+            if (kind == nullptr) {
                 continue;
             }
             const std::wstring text = read_event(window, event);
-            print_utf8((name ? L"name " : L"value ") + std::to_wstring(event.tick) + L" " + text);
-            heard = heard || (name && text.find(until) != std::wstring::npos);
+            print_utf8(kind + (L" " + std::to_wstring(event.tick)) + L" " + text);
+            heard = heard || (event.event == kLiveRegionChangedEvent &&
+                              text.find(until) != std::wstring::npos);
         }
         const std::wstring before = name_of(client.get(), kProgressChild);
         const std::wstring value = value_of(client.get(), kProgressChild);
@@ -275,30 +284,11 @@ int follow_announcements(HWND window, const std::wstring& until, DWORD timeout_m
     return heard ? 0 : 1;
 }
 
-// Keeps the object while the window is closed, then asks it again, as a
-// reader that still holds it would.
-int keep_over_close(HWND window) {
-    const AccessiblePtr client = client_object(window);
-    if (!client) {
-        return 1;
-    }
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    const ULONGLONG deadline = GetTickCount64() + 15000;
-    while (IsWindow(window) && GetTickCount64() < deadline) {
-        Sleep(20);
-    }
-    if (IsWindow(window)) {
-        return 1;
-    }
-    print_utf8(L"after_close=" + name_of(client.get(), kStatusChild));
-    return 0;
-}
-
 int usage() {
     std::fputs("usage: window_probe wait-window MS | info | close | resize W H | minimize | restore\n"
                "       wait-box CAPTION MS | press-box CAPTION yes|no|ok MS | no-box CAPTION MS\n"
                "       try-open FILE read|write|delete | hold-open FILE MS\n"
-               "       read-accessible | follow-announcements TEXT MS | keep-over-close\n",
+               "       read-accessible | follow-announcements TEXT MS\n",
                stderr);
     return 2;
 }
@@ -370,9 +360,6 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"follow-announcements" && argc == 4) {
         return follow_announcements(window, argv[2], number(argv[3]));
-    }
-    if (command == L"keep-over-close" && argc == 2) {
-        return keep_over_close(window);
     }
     return usage();
 }

@@ -23,6 +23,7 @@ TEST(Layout, DefaultClientAreaGivesTheWorkedRectangles) {
     expect_rect(layout.footer_rect, 0, 400, 840, 100);
     expect_rect(layout.progress_text_rect, 29.4f, 414, 781.2f, 30);
     expect_rect(layout.track_rect, 29.4f, 456, 781.2f, 18);
+    expect_rect(progress_area(layout), 29.4f, 414, 781.2f, 60);
 }
 
 TEST(Layout, MarginHeaderAndFooterStayWithinTheirBounds) {
