@@ -36,6 +36,10 @@ bool read_manifest_body(HINTERNET request, std::string& body, RequestRecord* rec
 
 }  // namespace
 
+const wchar_t* built_manifest_url() {
+    return kManifestUrl;
+}
+
 bool fetch_manifest(std::wstring& out_url) {
     return fetch_manifest_from(kManifestUrl, out_url);
 }
