@@ -178,9 +178,9 @@ class SigningTest(unittest.TestCase):
             ("a name that is not ASCII", ca + ["--name", "Talvoren下载器"],
              RELEASE / "TalvorenDownloader.exe", None, "--name must be printable ASCII"),
         ]
-        for name, options, exe, env, message in cases:
+        for index, (name, options, exe, env, message) in enumerate(cases):
             with self.subTest(name):
-                out = self.folder / "refused" / "TalvorenDownloader.exe"
+                out = self.folder / "refused" / str(index) / "TalvorenDownloader.exe"
                 code, said = self.sign(self.key + options, out, exe=exe, env=env)
                 self.assertNotEqual(code, 0, said)
                 self.assertIn(message, said)
