@@ -29,8 +29,13 @@ public:
     ~UniqueHandle() { reset(); }
 
     pointer get() const noexcept { return handle_; }
-    // For the owners of objects with members, such as COM interfaces.
-    pointer operator->() const noexcept { return handle_; }
+    // Only an owner of an object with members (a COM interface) has one;
+    // HANDLE, HDC and the like are opaque.
+    pointer operator->() const noexcept
+        requires Traits::has_members
+    {
+        return handle_;
+    }
     explicit operator bool() const noexcept { return Traits::is_valid(handle_); }
 
     // Gives up ownership without closing.
@@ -82,8 +87,11 @@ inline void delete_bitmap(HBITMAP bitmap) noexcept {
 using UniqueInternetHandle = UniqueHandle<NullIsInvalidTraits<HINTERNET, WinHttpCloseHandle>>;
 using UniqueGlobalMemory = UniqueHandle<NullIsInvalidTraits<HGLOBAL, GlobalFree>>;
 template <typename Interface>
-using UniqueComObject =
-    UniqueHandle<NullIsInvalidTraits<Interface*, release_reference<Interface>>>;
+struct ComReferenceTraits : NullIsInvalidTraits<Interface*, release_reference<Interface>> {
+    static constexpr bool has_members = true;
+};
+template <typename Interface>
+using UniqueComObject = UniqueHandle<ComReferenceTraits<Interface>>;
 using UniqueStream = UniqueComObject<IStream>;
 using UniqueMemoryDc = UniqueHandle<NullIsInvalidTraits<HDC, DeleteDC>>;
 using UniqueGdiBitmap = UniqueHandle<NullIsInvalidTraits<HBITMAP, delete_bitmap>>;

@@ -74,6 +74,9 @@ CheckResult run_distribution_check(const std::wstring& manifest_url) {
         return result;
     }
     result.file_name = package_file_name(package_url);
+    UrlParts package_parts;
+    result.package_without_tls =
+        crack_url(package_url, package_parts) && package_parts.scheme == INTERNET_SCHEME_HTTP;
     std::uint64_t size = 0;
     if (!timed_step(result, CheckStep::Size, L"HEAD", package_url, [&](StepReport& step) {
             const bool known = query_package_size(package_url, size, &step.record);

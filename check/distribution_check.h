@@ -33,6 +33,9 @@ struct CheckResult {
     // The name the downloader would store the package under, once the
     // manifest gave an address.
     std::wstring file_name;
+    // The manifest named a plain http package address: the downloader takes
+    // it, and the package reaches users unprotected.
+    bool package_without_tls = false;
 };
 
 CheckResult run_distribution_check(const std::wstring& manifest_url);

@@ -1,6 +1,7 @@
-// TalvorenCheck <manifest address>: runs the downloader's network steps
+// TalvorenCheck [manifest address]: runs the downloader's network steps
 // against a distribution server and says what the downloader would do there.
-// Exit code 0 only when the download would complete.
+// Without an address it checks the one the downloader of the same build
+// reads. Exit code 0 only when the download would complete.
 #include <windows.h>
 
 #include <string>
@@ -8,6 +9,7 @@
 #include "app/system_libraries.h"
 #include "check/distribution_check.h"
 #include "check/report.h"
+#include "net/manifest.h"
 
 namespace {
 
@@ -33,11 +35,13 @@ void write_out(const std::wstring& text) {
 
 int wmain(int argc, wchar_t** argv) {
     restrict_library_search();
-    if (argc != 2) {
-        write_out(L"usage: TalvorenCheck <manifest address>\r\n");
+    if (argc > 2) {
+        write_out(std::wstring(L"usage: TalvorenCheck [manifest address]\r\n"
+                               L"Without one it checks ") +
+                  built_manifest_url() + L"\r\n");
         return kUsage;
     }
-    const std::wstring manifest_url = argv[1];
+    const std::wstring manifest_url = argc == 2 ? argv[1] : built_manifest_url();
     const CheckResult result = run_distribution_check(manifest_url);
     write_out(check_report_text(manifest_url, result));
     return result.downloader_message == nullptr ? kWouldComplete : kWouldFail;

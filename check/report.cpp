@@ -145,6 +145,10 @@ std::wstring check_report_text(const std::wstring& manifest_url, const CheckResu
     for (const StepReport& step : result.steps) {
         text += step_report_text(step);
     }
+    if (result.package_without_tls) {
+        text += std::wstring(L"The package travels without TLS: its address is plain http.") +
+                kNewLine;
+    }
     if (result.downloader_message == nullptr) {
         return text + L"The downloader would complete the download and store it as " +
                result.file_name + L"." + kNewLine;

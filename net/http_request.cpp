@@ -128,9 +128,7 @@ bool status_is_success(HINTERNET request, RequestRecord* record) {
                              WINHTTP_NO_HEADER_INDEX)) {
         return note_failed_call(record, L"WinHttpQueryHeaders");
     }
-    if (record != nullptr) {
-        record->status = status;
-    }
+    note(record, &RequestRecord::status, status);
     if (status < 200 || status > 299) {
         return note_fault(record, RequestFault::Status);
     }

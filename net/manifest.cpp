@@ -27,6 +27,7 @@ bool read_manifest_body(HINTERNET request, std::string& body, RequestRecord* rec
             return true;
         }
         body.append(chunk.data(), bytes_read);
+        note(record, &RequestRecord::body_bytes, body.size());
         if (body.size() > manifest_body_limit) {
             return note_fault(record, RequestFault::BodyTooLong);
         }
@@ -34,6 +35,10 @@ bool read_manifest_body(HINTERNET request, std::string& body, RequestRecord* rec
 }
 
 }  // namespace
+
+const wchar_t* built_manifest_url() {
+    return kManifestUrl;
+}
 
 bool fetch_manifest(std::wstring& out_url) {
     return fetch_manifest_from(kManifestUrl, out_url);
@@ -44,20 +49,14 @@ bool fetch_manifest_from(const std::wstring& manifest_url, std::wstring& out_url
     std::string body;
     {
         HttpRequest http;
-        const bool read = open_request(manifest_url, L"GET", http, record) &&
-                          status_is_success(http.request.get(), record) &&
-                          read_manifest_body(http.request.get(), body, record);
-        if (record != nullptr) {
-            record->body_bytes = body.size();
-        }
-        if (!read) {
+        if (!open_request(manifest_url, L"GET", http, record) ||
+            !status_is_success(http.request.get(), record) ||
+            !read_manifest_body(http.request.get(), body, record)) {
             return false;
         }
     }
     out_url = trim_blanks(utf8_to_wide(body));
-    if (record != nullptr) {
-        record->text = out_url;
-    }
+    note(record, &RequestRecord::text, out_url);
     if (out_url.empty()) {
         return note_fault(record, RequestFault::NoText);
     }

@@ -11,7 +11,10 @@
 inline constexpr std::size_t manifest_body_limit = 65536;
 inline constexpr std::size_t read_chunk_size = 4096;
 
-// Fetches the compiled-in manifest address. See fetch_manifest_from.
+// The manifest address this build was configured with.
+const wchar_t* built_manifest_url();
+
+// Fetches the manifest at built_manifest_url(). See fetch_manifest_from.
 bool fetch_manifest(std::wstring& out_url);
 
 // True when the manifest at `manifest_url` was read whole (status 2xx, at

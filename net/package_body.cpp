@@ -33,9 +33,7 @@ bool copy_body(HINTERNET request, std::uint64_t total, const BodySink& sink,
             return note_fault(record, RequestFault::SinkRefused);
         }
         received += bytes_read;
-        if (record != nullptr) {
-            record->body_bytes = received;
-        }
+        note(record, &RequestRecord::body_bytes, received);
         if (received > total) {
             return note_fault(record, RequestFault::WrongSize);
         }

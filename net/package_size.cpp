@@ -43,9 +43,7 @@ bool query_package_size(const std::wstring& package_url, std::uint64_t& size,
                              WINHTTP_NO_HEADER_INDEX)) {
         return note_failed_call(record, L"WinHttpQueryHeaders", RequestFault::NoLength);
     }
-    if (record != nullptr) {
-        record->length_text = length_text;
-    }
+    note(record, &RequestRecord::length_text, length_text);
     if (!parse_content_length(length_text, size)) {
         return note_fault(record, RequestFault::BadLength);
     }

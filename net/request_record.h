@@ -1,12 +1,16 @@
 // What a request of the pipeline met on its way. The steps fill one only when
 // their caller hands it in (the distribution check does); the downloader
-// hands none, so its steps make exactly the same calls either way.
+// hands none, so its steps make exactly the same calls either way. The note
+// functions take the record as handed in and are the one place that decides
+// whether anything is kept.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 // The first rule a step found broken.
 enum class RequestFault {
@@ -34,6 +38,14 @@ struct RequestRecord {
     // The manifest's trimmed text.
     std::wstring text;
 };
+
+// Sets one field of `record`, as in note(record, &RequestRecord::status, 200).
+template <typename Field>
+void note(RequestRecord* record, Field RequestRecord::*field, std::type_identity_t<Field> value) {
+    if (record != nullptr) {
+        record->*field = std::move(value);
+    }
+}
 
 // Notes `fault` in `record` when there is one; returns false, for the
 // failing step to return.

@@ -3,7 +3,7 @@
 # signature, and proves that what was signed is the reproducible build: the
 # signed exe with its signature removed must equal the unsigned exe.
 #
-#   tools/sign-release.sh KEY-OPTIONS --url URL [OPTIONS] IN.exe OUT.exe
+#   tools/sign-release.sh KEY-OPTIONS --url URL --ca FILE [OPTIONS] IN.exe OUT.exe
 #
 # The key, from a file:
 #   --pkcs12 FILE          certificate chain and key in PKCS#12
@@ -14,13 +14,19 @@
 #   --certs FILE           the certificate chain as a PEM file
 #   --pkcs11-engine LIB    an engine other than the installed pkcs11 engine
 #   --url URL              the product's address, named in the signature
+#   --ca FILE              the root certificates (PEM) the signature must
+#                          chain to: that of the code-signing certificate and,
+#                          with --timestamp, that of the time-stamp authority.
+#                          Only these count: the system's TLS bundle is no
+#                          record of code-signing roots, so there is no default.
 # Options:
 #   --pass-file FILE       password of the PKCS#12 file or PIN of the token
 #                          (never on the command line, where ps shows it)
-#   --timestamp URL        RFC 3161 time-stamp server
-#   --name TEXT            product name in the signature (Talvoren下载器)
-#   --ca FILE              CA certificates the signature must verify against
-#                          (default: the system's bundle)
+#   --timestamp URL        RFC 3161 time-stamp server; its signature must
+#                          verify too
+#   --name TEXT            product name in the signature, printable ASCII
+#                          (Talvoren Downloader): the signature stores it as
+#                          an IA5String
 #   --rebuild              also build the committed sources of HEAD afresh in
 #                          a temporary folder and require IN.exe to equal that
 #
@@ -33,12 +39,13 @@ usage() {
   exit 2
 }
 
-name="Talvoren下载器"
+name="Talvoren Downloader"
 url=""
-ca=/etc/ssl/certs/ca-certificates.crt
+ca=""
 rebuild=0
 key_options=()
 sign_options=()
+timestamped=0
 positional=()
 while (($#)); do
   case $1 in
@@ -49,7 +56,7 @@ while (($#)); do
     --certs) key_options+=(-certs "$2"); shift 2 ;;
     --key) key_options+=(-key "$2"); shift 2 ;;
     --pass-file) key_options+=(-readpass "$2"); shift 2 ;;
-    --timestamp) sign_options+=(-ts "$2"); shift 2 ;;
+    --timestamp) sign_options+=(-ts "$2"); timestamped=1; shift 2 ;;
     --name) name=$2; shift 2 ;;
     --url) url=$2; shift 2 ;;
     --ca) ca=$2; shift 2 ;;
@@ -59,7 +66,11 @@ while (($#)); do
     *) positional+=("$1"); shift ;;
   esac
 done
-((${#positional[@]} == 2 && ${#key_options[@]})) && [[ -n $url ]] || usage
+((${#positional[@]} == 2 && ${#key_options[@]})) && [[ -n $url && -n $ca ]] || usage
+if LC_ALL=C grep -q '[^ -~]' <<<"$name"; then
+  echo "--name must be printable ASCII: the signature stores it as an IA5String" >&2
+  exit 2
+fi
 in=${positional[0]}
 out=${positional[1]}
 
@@ -68,15 +79,20 @@ trap 'rm -rf "$work"' EXIT
 
 # The PE checksum, a field of the optional header, covers the whole file: it
 # is the one field that signing must rewrite (osslsigncode recomputes it when
-# it adds and when it removes the signature). It alone is ignored.
+# it adds and when it removes the signature). It alone is zeroed in both
+# files before they are compared.
+without_checksum() {
+  local file=$1 checksum=$2
+  head -c "$checksum" "$file"
+  printf '\0\0\0\0'
+  tail -c +$((checksum + 5)) "$file"
+}
+
 same_but_checksum() {
-  local a=$1 b=$2
-  [[ $(stat -c %s "$a") == $(stat -c %s "$b") ]] || return 1
-  local pe
+  local a=$1 b=$2 pe
   pe=$(od -An -tu4 -j60 -N4 "$a" | tr -d ' ')
-  local first=$((pe + 24 + 64 + 1)) last=$((pe + 24 + 64 + 4))
-  ! cmp -l "$a" "$b" | awk -v first="$first" -v last="$last" '$1 < first || $1 > last { found = 1 }
-    END { exit !found }'
+  local checksum=$((pe + 24 + 64))
+  cmp -s <(without_checksum "$a" "$checksum") <(without_checksum "$b" "$checksum")
 }
 
 if ((rebuild)); then
@@ -96,7 +112,11 @@ fi
 mkdir -p "$(dirname "$out")"
 osslsigncode sign "${key_options[@]}" -h sha256 -n "$name" -i "$url" "${sign_options[@]}" \
   -in "$in" -out "$work/signed.exe" >/dev/null
-if ! osslsigncode verify -in "$work/signed.exe" -CAfile "$ca" >"$work/verify.log" 2>&1; then
+# osslsigncode reports a time stamp that does not verify, yet exits 0.
+if ! osslsigncode verify -in "$work/signed.exe" -CAfile "$ca" -TSA-CAfile "$ca" \
+     >"$work/verify.log" 2>&1 ||
+   { ((timestamped)) &&
+     ! grep -q '^Timestamp Server Signature verification: ok' "$work/verify.log"; }; then
   cat "$work/verify.log" >&2
   echo "the signature of $out does not verify against $ca" >&2
   exit 1

@@ -6,23 +6,37 @@
 # follows the installed toolchain.
 #
 #   tools/third-party-notices.sh COMPILER OUTPUT
+#   tools/third-party-notices.sh --libraries COMPILER
+#                                (the paths of those libraries, one a line,
+#                                for the build to watch)
 set -euo pipefail
-
-if (($# != 2)); then
-  echo "usage: $0 COMPILER OUTPUT" >&2
-  exit 2
-fi
-compiler=$1
-output=$2
 
 # What -static links into every exe of this project.
 libraries=(crt2.o libmingw32.a libmingwex.a libmsvcrt.a libwinpthread.a
            libgcc.a libgcc_eh.a libstdc++.a)
 
+library_path() {
+  realpath -e "$("$compiler" -print-file-name="$1")"
+}
+
+if (($# == 2)) && [[ $1 == --libraries ]]; then
+  compiler=$2
+  for library in "${libraries[@]}"; do
+    library_path "$library"
+  done
+  exit 0
+fi
+if (($# != 2)); then
+  echo "usage: $0 COMPILER OUTPUT | --libraries COMPILER" >&2
+  exit 2
+fi
+compiler=$1
+output=$2
+
 declare -A package_libraries=()
 packages=()
 for library in "${libraries[@]}"; do
-  path=$(realpath -e "$("$compiler" -print-file-name="$library")")
+  path=$(library_path "$library")
   package=$(dpkg-query -S "$path" | head -n1 | cut -d: -f1)
   if [[ -z ${package_libraries[$package]:-} ]]; then
     packages+=("$package")

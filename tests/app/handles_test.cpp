@@ -15,6 +15,15 @@ HANDLE new_event() {
     return CreateEventW(nullptr, TRUE, FALSE, nullptr);
 }
 
+template <typename Owner>
+constexpr bool has_arrow = requires(const Owner& owner) { owner.operator->(); };
+
+// Opaque handles have no members to reach; only COM owners offer ->.
+static_assert(has_arrow<UniqueStream>);
+static_assert(!has_arrow<UniqueKernelHandle>);
+static_assert(!has_arrow<UniqueMemoryDc>);
+static_assert(!has_arrow<UniqueInternetHandle>);
+
 }  // namespace
 
 TEST(UniqueHandle, MovesOwnershipAndClosesOnce) {

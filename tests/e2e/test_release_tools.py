@@ -1,11 +1,12 @@
 """The vendor's side: the signing script with a throw-away code-signing
 certificate (from a file with a time stamp, and from a software token), and
-the distribution check against the fixture's server, healthy and broken at
-each step."""
+what it must refuse; the notices on any builder; and the distribution check
+against the fixture's server, healthy and broken at each step."""
 
 import http.server
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import tempfile
@@ -18,11 +19,45 @@ import servers
 RELEASE = harness.REPO / "build" / "release"
 SIGN = harness.REPO / "tools" / "sign-release.sh"
 SOFTHSM = "/usr/lib/softhsm/libsofthsm2.so"
+COMPILER = "x86_64-w64-mingw32-g++-posix"
+SPC_SP_OPUS_INFO = "1.3.6.1.4.1.311.2.1.12"
+
+# Stands in for osslsigncode: the real one does the work, then one byte of
+# what remove-signature wrote is flipped, as a faulty tool or disk would.
+FAULTY_OSSLSIGNCODE = f"""#!/usr/bin/env python3
+import subprocess, sys
+code = subprocess.call([{shutil.which("osslsigncode")!r}, *sys.argv[1:]])
+if code == 0 and sys.argv[1] == "remove-signature":
+    with open(sys.argv[sys.argv.index("-out") + 1], "r+b") as out:
+        out.seek(4096)
+        byte = out.read(1)[0]
+        out.seek(4096)
+        out.write(bytes([byte ^ 1]))
+sys.exit(code)
+"""
 
 
 def run(*command, **options):
     return subprocess.run([str(part) for part in command], check=True,
                           stdout=subprocess.DEVNULL, **options)
+
+
+
+def program_name(signed, folder):
+    """The program name of the signature of `signed`, which must be DER's
+    [1] IA5String choice holding 7-bit ASCII."""
+    signature = folder / "signature.der"
+    signature.unlink(missing_ok=True)
+    run("osslsigncode", "extract-signature", "-in", signed, "-out", signature)
+    lines = subprocess.run(["openssl", "asn1parse", "-inform", "DER", "-in", str(signature)],
+                           check=True, capture_output=True, text=True).stdout.splitlines()
+    opus = next(index for index, line in enumerate(lines) if SPC_SP_OPUS_INFO in line)
+    # SET, SEQUENCE, [0] programName, then its [1] ascii choice.
+    choice = re.match(r"\s*(\d+):d=\s*\d+\s+hl=(\d+)\s+l=\s*(\d+)\s+prim:\s+cont \[ 1 \]",
+                      lines[opus + 4])
+    assert choice, lines[opus + 4]
+    start = int(choice[1]) + int(choice[2])
+    return signature.read_bytes()[start:start + int(choice[3])].decode("ascii")
 
 
 class TimeStampServer(http.server.ThreadingHTTPServer):
@@ -65,6 +100,7 @@ class SigningTest(unittest.TestCase):
         cls.certs = cls.folder / "certs"
         run(harness.REPO / "tools" / "make-cert.sh", "--code-signing", cls.certs)
         (cls.folder / "pass").write_text("test\n")
+        cls.key = ["--pkcs12", cls.certs / "signing.p12"]
 
     @classmethod
     def tearDownClass(cls):
@@ -84,28 +120,64 @@ class SigningTest(unittest.TestCase):
         self.assertTrue(stripped.read_bytes() == (RELEASE / "TalvorenDownloader.exe").read_bytes())
         return report
 
-    def sign(self, key_options, ca, out, **options):
-        """Runs the signing script on the release exe; returns its exit code."""
-        command = [SIGN, *key_options, "--pass-file", self.folder / "pass",
-                   "--url", "https://talvoren.example/", "--ca", ca,
-                   RELEASE / "TalvorenDownloader.exe", out]
-        return subprocess.call([str(part) for part in command], stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, **options)
+    def sign(self, options, out, exe=RELEASE / "TalvorenDownloader.exe", **run_options):
+        """Runs the signing script; returns its exit code and what it said on
+        stderr."""
+        command = [SIGN, *options, "--pass-file", self.folder / "pass",
+                   "--url", "https://talvoren.example/", exe, out]
+        done = subprocess.run([str(part) for part in command], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.PIPE, text=True, **run_options)
+        return done.returncode, done.stderr
+
+    def time_stamps(self, certs):
+        server = TimeStampServer(certs)
+        self.addCleanup(server.server_close)
+        self.addCleanup(server.shutdown)
+        return server.url
 
     def test_a_key_file_signs_a_time_stamped_build_that_verifies_and_strips_back(self):
-        key = ["--pkcs12", self.certs / "signing.p12"]
         signed = self.folder / "file" / "TalvorenDownloader.exe"
-        time_stamps = TimeStampServer(self.certs)
-        self.addCleanup(time_stamps.server_close)
-        self.addCleanup(time_stamps.shutdown)
-        self.assertEqual(self.sign(key + ["--timestamp", time_stamps.url], self.certs / "ca.pem",
-                                   signed), 0)
+        code, said = self.sign(self.key + ["--ca", self.certs / "ca.pem", "--timestamp",
+                                           self.time_stamps(self.certs)], signed)
+        self.assertEqual(code, 0, said)
         report = self.assert_signed_build(signed)
         self.assertIn("Timestamp Server Signature verification: ok", report)
-        # Only a CA that issued the certificate is accepted.
-        refused = self.folder / "refused.exe"
-        self.assertNotEqual(self.sign(key, servers.CERTS / "ca.pem", refused), 0)
-        self.assertFalse(refused.exists())
+        self.assertEqual(program_name(signed, self.folder), "Talvoren Downloader")
+
+    def test_what_cannot_be_proven_is_not_signed(self):
+        faulty = self.folder / "faulty-bin"
+        faulty.mkdir()
+        (faulty / "osslsigncode").write_text(FAULTY_OSSLSIGNCODE)
+        (faulty / "osslsigncode").chmod(0o755)
+        faulty_path = dict(os.environ, PATH=f"{faulty}:{os.environ['PATH']}")
+        other_certs = self.folder / "other-certs"
+        run(harness.REPO / "tools" / "make-cert.sh", "--code-signing", other_certs)
+        off = self.folder / "off" / "TalvorenDownloader.exe"
+        off.parent.mkdir()
+        off.write_bytes(bytes(byte ^ (index == 200000) for index, byte in
+                              enumerate((RELEASE / "TalvorenDownloader.exe").read_bytes())))
+        ca = ["--ca", self.certs / "ca.pem"]
+        cases = [
+            ("an exe one byte off the committed build", ca + ["--rebuild"], off, None,
+             "is not the build of the committed sources"),
+            ("a stripped copy one byte off", ca, RELEASE / "TalvorenDownloader.exe", faulty_path,
+             "removing the signature does not give back"),
+            ("a CA that did not issue the certificate", ["--ca", servers.CERTS / "ca.pem"],
+             RELEASE / "TalvorenDownloader.exe", None, "does not verify against"),
+            ("a time stamp from an authority outside --ca",
+             ca + ["--timestamp", self.time_stamps(other_certs)],
+             RELEASE / "TalvorenDownloader.exe", None, "does not verify against"),
+            ("no --ca", [], RELEASE / "TalvorenDownloader.exe", None, "--ca FILE"),
+            ("a name that is not ASCII", ca + ["--name", "Talvoren下载器"],
+             RELEASE / "TalvorenDownloader.exe", None, "--name must be printable ASCII"),
+        ]
+        for index, (name, options, exe, env, message) in enumerate(cases):
+            with self.subTest(name):
+                out = self.folder / "refused" / str(index) / "TalvorenDownloader.exe"
+                code, said = self.sign(self.key + options, out, exe=exe, env=env)
+                self.assertNotEqual(code, 0, said)
+                self.assertIn(message, said)
+                self.assertFalse(out.exists())
 
     def test_a_key_on_a_token_signs_the_same_way(self):
         tokens = self.folder / "tokens"
@@ -129,8 +201,40 @@ class SigningTest(unittest.TestCase):
                "--pkcs11-cert", "pkcs11:token=talvoren;object=signing;type=cert",
                "--key", "pkcs11:token=talvoren;object=signing;type=private"]
         signed = self.folder / "token" / "TalvorenDownloader.exe"
-        self.assertEqual(self.sign(key, self.certs / "ca.pem", signed, env=env), 0)
+        code, said = self.sign(key + ["--ca", self.certs / "ca.pem"], signed, env=env)
+        self.assertEqual(code, 0, said)
         self.assert_signed_build(signed)
+
+
+class NoticesTest(unittest.TestCase):
+    def test_a_builder_without_dpkg_gets_the_exes_and_is_told_once(self):
+        folder = pathlib.Path(tempfile.mkdtemp(prefix="talvoren-no-dpkg-"))
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        tools = folder / "bin"
+        tools.mkdir()
+        for tool in pathlib.Path("/usr/bin").iterdir():
+            if not tool.name.startswith("dpkg"):
+                (tools / tool.name).symlink_to(tool)
+        env = dict(os.environ, PATH=str(tools))
+        build = folder / "build"
+        said = ""
+        for command in (["cmake", "-S", harness.REPO, "-B", build, "--preset", "release"],
+                        ["cmake", "--build", build]):
+            done = subprocess.run([str(part) for part in command], env=env, text=True,
+                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            said += done.stdout
+            self.assertEqual(done.returncode, 0, done.stdout)
+        self.assertTrue((build / "TalvorenDownloader.exe").is_file())
+        self.assertTrue((build / "TalvorenCheck.exe").is_file())
+        self.assertFalse((build / "THIRD_PARTY_NOTICES").exists())
+        self.assertEqual(said.count("THIRD_PARTY_NOTICES cannot be generated"), 1, said)
+
+    def test_the_notices_are_made_again_when_a_runtime_library_changes(self):
+        # Ninja's own account of what the notices are remade from.
+        inputs = subprocess.check_output(["ninja", "-C", str(RELEASE), "-t", "query",
+                                          "THIRD_PARTY_NOTICES"], text=True)
+        library = subprocess.check_output([COMPILER, "-print-file-name=libstdc++.a"], text=True)
+        self.assertIn(f"    {os.path.realpath(library.strip())}\n", inputs)
 
 
 def served(relative, text):
@@ -142,16 +246,33 @@ def served(relative, text):
 
 class DistributionCheckTest(unittest.TestCase):
     def test_a_healthy_server_passes_every_step(self):
-        package = servers.generated("size=3000000", "Healthy.zip")
-        code, report = harness.check(served("check/healthy.txt", f"{package}\r\n"))
-        self.assertEqual(code, 0, report)
-        self.assertIn(f'  text "{package}"\n', report)
-        self.assertIn(f"package size: HEAD {package}\n  status 200, "
-                      'Content-Length "3000000", ', report)
-        self.assertIn(f"package: GET {package}\n  status 200, 3000000 bytes in ", report)
-        self.assertTrue(report.endswith(
-            "The downloader would complete the download and store it as Healthy.zip.\n"), report)
-        self.assertEqual(report.count("  passed\n"), 3, report)
+        https = servers.generated("size=3000000", "Healthy.zip")
+        http = https.replace(f"https://localhost:{servers.HTTPS_PORT}/",
+                             f"http://localhost:{servers.HTTP_PORT}/")
+        for package, without_tls in ((https, False), (http, True)):
+            with self.subTest(package):
+                code, report = harness.check(served("check/healthy.txt", f"{package}\r\n"))
+                self.assertEqual(code, 0, report)
+                self.assertIn(f'  text "{package}"\n', report)
+                self.assertIn(f"package size: HEAD {package}\n  status 200, "
+                              'Content-Length "3000000", ', report)
+                self.assertIn(f"package: GET {package}\n  status 200, 3000000 bytes in ", report)
+                self.assertTrue(report.endswith(
+                    "The downloader would complete the download and store it as Healthy.zip.\n"),
+                    report)
+                self.assertEqual(report.count("  passed\n"), 3, report)
+                self.assertEqual(
+                    "\nThe package travels without TLS: its address is plain http.\n" in report,
+                    without_tls, report)
+
+    def test_without_an_address_it_checks_the_one_the_downloader_reads(self):
+        # The served manifest is other tests' to change: only where the check
+        # went is this test's to know.
+        built = f"https://localhost:{servers.HTTPS_PORT}/clients/version.txt"
+        code, report = harness.run_captured(harness.CHECK)
+        self.assertIn(code, (0, 1), report)
+        self.assertTrue(report.startswith(
+            f"Distribution check of {built}\nmanifest: GET {built}\n"), report)
 
     def test_each_step_fails_with_the_downloaders_message(self):
         cases = [
