@@ -8,6 +8,7 @@ import struct
 import subprocess
 import tempfile
 import unittest
+from xml.etree import ElementTree
 
 import harness
 import servers
@@ -274,6 +275,15 @@ class ShippedExeTest(unittest.TestCase):
         self.assertIn(b'level="asInvoker"', data)
         self.assertIn(b'uiAccess="false"', data)
         self.assertIn("Talvoren下载器".encode("utf-16-le"), data)  # version resource
+        # Message boxes drawn in the system's visual style.
+        manifest = ElementTree.fromstring(data[data.index(b"<?xml"):
+                                               data.index(b"</assembly>") + len(b"</assembly>")])
+        v1 = "{urn:schemas-microsoft-com:asm.v1}"
+        dependencies = manifest.findall(
+            f"{v1}dependency/{v1}dependentAssembly/{v1}assemblyIdentity")
+        self.assertEqual([dependency.attrib for dependency in dependencies], [{
+            "type": "win32", "name": "Microsoft.Windows.Common-Controls", "version": "6.0.0.0",
+            "processorArchitecture": "*", "publicKeyToken": "6595b64144ccf1df", "language": "*"}])
 
     def test_a_second_clean_build_elsewhere_gives_the_same_bytes(self):
         with tempfile.TemporaryDirectory() as build:
