@@ -1,10 +1,37 @@
 #include "app/system_libraries.h"
 
 #include <windows.h>
+#include <delayimp.h>
 
 #include <string>
 
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+// The descriptors dlltool made for the delay-loaded DLLs
+// (cmake/delay_import.cmake). Weak, so that an exe that calls nothing in a
+// DLL neither links its descriptor nor names the DLL: it gets an empty one.
+__attribute__((weak)) extern const ImgDelayDescr gdiplus_imports
+    __asm__("__DELAY_IMPORT_DESCRIPTOR_libgdiplus_delay_a") = {};
+__attribute__((weak)) extern const ImgDelayDescr winhttp_imports
+    __asm__("__DELAY_IMPORT_DESCRIPTOR_libwinhttp_delay_a") = {};
+__attribute__((weak)) extern const ImgDelayDescr oleacc_imports
+    __asm__("__DELAY_IMPORT_DESCRIPTOR_liboleacc_delay_a") = {};
+__attribute__((weak)) extern const ImgDelayDescr oleaut32_imports
+    __asm__("__DELAY_IMPORT_DESCRIPTOR_liboleaut32_delay_a") = {};
+
 namespace {
+
+struct DelayLoadedLibrary {
+    const wchar_t* file_name;
+    const ImgDelayDescr& imports;
+};
+
+const DelayLoadedLibrary delay_loaded_libraries[] = {
+    {L"gdiplus.dll", gdiplus_imports},
+    {L"winhttp.dll", winhttp_imports},
+    {L"oleacc.dll", oleacc_imports},
+    {L"oleaut32.dll", oleaut32_imports},
+};
 
 // Written once by restrict_library_search, before any other thread exists.
 bool search_limited_to_system = false;
@@ -43,6 +70,16 @@ std::wstring system_path_of(const wchar_t* file_name) {
     return std::wstring(folder, length) + L"\\" + file_name;
 }
 
+HMODULE load_from_system_folder(const wchar_t* file_name) {
+    if (search_limited_to_system) {
+        return LoadLibraryExW(file_name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+    // A full path, and the DLL's own dependencies looked for beside it.
+    const std::wstring path = system_path_of(file_name);
+    return path.empty() ? nullptr
+                        : LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 }  // namespace
 
 void restrict_library_search() noexcept {
@@ -60,13 +97,35 @@ void restrict_library_search() noexcept {
 }
 
 bool load_system_library(const wchar_t* file_name) noexcept {
-    if (search_limited_to_system) {
-        return LoadLibraryExW(file_name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) != nullptr;
+    const HMODULE module = load_from_system_folder(file_name);
+    if (module == nullptr) {
+        return false;
     }
-    // A full path, and the DLL's own dependencies looked for beside it.
-    // Once loaded, the delay-load helper's plain LoadLibraryA of the same
-    // name finds this module rather than searching again.
-    const std::wstring path = system_path_of(file_name);
-    return !path.empty() &&
-           LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) != nullptr;
+    for (const DelayLoadedLibrary& library : delay_loaded_libraries) {
+        if (lstrcmpiW(library.file_name, file_name) == 0) {
+            return bind_delay_imports(module, library.imports);
+        }
+    }
+    return true;
+}
+
+bool bind_delay_imports(HMODULE module, const ImgDelayDescr& imports) noexcept {
+    if (imports.rvaIAT == 0) {
+        return true;
+    }
+    auto* const image = reinterpret_cast<BYTE*>(&__ImageBase);
+    const auto* name = reinterpret_cast<const IMAGE_THUNK_DATA*>(image + imports.rvaINT);
+    auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(image + imports.rvaIAT);
+    // dlltool imports every function by name.
+    for (; name->u1.AddressOfData != 0; ++name, ++slot) {
+        const auto* import = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(
+            image + name->u1.AddressOfData);
+        const FARPROC function = GetProcAddress(module, import->Name);
+        if (function == nullptr) {
+            return false;
+        }
+        slot->u1.Function = reinterpret_cast<ULONG_PTR>(function);
+    }
+    *reinterpret_cast<HMODULE*>(image + imports.rvaHmod) = module;
+    return true;
 }

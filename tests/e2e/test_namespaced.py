@@ -20,11 +20,13 @@ RELEASE_HOST = "dl.talvoren.example"
 PLANTED_DLL = harness.BUILD / "tests" / "planted_dll.dll"
 # Names a drive-by download could plant next to the exe: the DLLs it uses
 # beyond the KnownDLLs, and those that the system's own user32 and WinHTTP
-# look for. Wine 8 itself also takes version, secur32, propsys and
-# windowscodecs from the exe's folder (in its start-up, JPEG codec and TLS
-# code), whatever the program does; Windows does not, so they are left out.
+# look for. The message boxes load comctl32 through the manifest's
+# side-by-side dependency, which comes before any search. Wine 8 itself also
+# takes version, secur32, propsys and windowscodecs from the exe's folder (in
+# its start-up, JPEG codec and TLS code), whatever the program does; Windows
+# does not, so they are left out.
 PLANTED_NAMES = ("winhttp", "gdiplus", "uxtheme", "dwmapi", "cryptbase", "iphlpapi", "dnsapi",
-                 "oleacc", "oleaut32")
+                 "oleacc", "oleaut32", "comctl32")
 
 
 def setUpModule():

@@ -8,6 +8,7 @@ import struct
 import subprocess
 import tempfile
 import unittest
+from xml.etree import ElementTree
 
 import harness
 import servers
@@ -28,11 +29,12 @@ def imported_dlls(exe):
             for line in dump.splitlines() if "DLL Name:" in line}
 
 
-def delay_imported_dlls(exe):
-    """The DLL names of the exe's delay-import descriptors. GNU ld leaves the
-    delay-import data directory empty, so the descriptors are found where
-    they lie: 32 bytes, attributes 1 (addresses are RVAs), a name RVA that
-    points at a DLL name, and a zero time stamp."""
+def delay_import_slots(exe):
+    """{DLL name: (slot table RVA, slot count)} of the exe's delay-import
+    descriptors. GNU ld leaves the delay-import data directory empty, so the
+    descriptors are found where they lie: 32 bytes, attributes 1 (addresses
+    are RVAs), a name RVA that points at a DLL name, and a zero time stamp.
+    The name table, as long as the slot table, ends with a zero entry."""
     data = pathlib.Path(exe).read_bytes()
     header = struct.unpack_from("<I", data, 0x3C)[0]
     sections_count, optional_size = struct.unpack_from("<H12xH", data, header + 6)
@@ -46,7 +48,7 @@ def delay_imported_dlls(exe):
                 return raw_offset + rva - address
         return None
 
-    names = set()
+    slots = {}
     for _, _, raw_size, raw_offset in sections:
         for at in range(raw_offset, raw_offset + raw_size - 32, 4):
             attributes, name, module, iat, int_, _, _, stamp = struct.unpack_from("<8I", data, at)
@@ -57,8 +59,16 @@ def delay_imported_dlls(exe):
                 continue
             text = data[start:data.find(b"\0", start)]
             if re.fullmatch(rb"[A-Za-z0-9_]+\.dll", text, re.IGNORECASE):
-                names.add(text.decode().lower())
-    return names
+                names = offset_of(int_)
+                count = 0
+                while struct.unpack_from("<Q", data, names + 8 * count)[0] != 0:
+                    count += 1
+                slots[text.decode().lower()] = (iat, count)
+    return slots
+
+
+def delay_imported_dlls(exe):
+    return set(delay_import_slots(exe))
 
 
 class WindowTest(unittest.TestCase):
@@ -91,6 +101,23 @@ class WindowTest(unittest.TestCase):
                 app.launch()
                 self.assertEqual(harness.press_box(caption), text)
                 self.assertEqual(app.close(), exit_code)
+
+    def test_every_delay_slot_of_gdiplus_and_winhttp_leads_into_it_once_the_window_is_up(self):
+        # An unbound slot leads to the delay-load thunk in the exe, which
+        # loses float arguments on the way.
+        slots = delay_import_slots(harness.DOWNLOADER)
+
+        def modules_reached(dll):
+            code, text = harness.probe("slot-modules", *slots[dll])
+            return set(text.split()) if code == 0 else {"!"}
+
+        with tempfile.TemporaryDirectory() as folder, harness.Downloader(folder) as app:
+            app.start()
+            self.assertEqual(modules_reached("gdiplus.dll"), {"gdiplus.dll"})
+            # WinHTTP is loaded by the worker that reads the manifest.
+            harness.wait_until(lambda: modules_reached("winhttp.dll") == {"winhttp.dll"}, 15)
+            self.assertEqual(modules_reached("winhttp.dll"), {"winhttp.dll"})
+            self.assertEqual(app.close(), 0)
 
 
 ROLE_CLIENT, ROLE_STATIC_TEXT, ROLE_PROGRESS_BAR = 10, 41, 48
@@ -246,6 +273,15 @@ class ShippedExeTest(unittest.TestCase):
         self.assertIn(b'level="asInvoker"', data)
         self.assertIn(b'uiAccess="false"', data)
         self.assertIn("Talvoren下载器".encode("utf-16-le"), data)  # version resource
+        # Message boxes drawn in the system's visual style.
+        manifest = ElementTree.fromstring(data[data.index(b"<?xml"):
+                                               data.index(b"</assembly>") + len(b"</assembly>")])
+        v1 = "{urn:schemas-microsoft-com:asm.v1}"
+        dependencies = manifest.findall(
+            f"{v1}dependency/{v1}dependentAssembly/{v1}assemblyIdentity")
+        self.assertEqual([dependency.attrib for dependency in dependencies], [{
+            "type": "win32", "name": "Microsoft.Windows.Common-Controls", "version": "6.0.0.0",
+            "processorArchitecture": "*", "publicKeyToken": "6595b64144ccf1df", "language": "*"}])
 
     def test_a_second_clean_build_elsewhere_gives_the_same_bytes(self):
         with tempfile.TemporaryDirectory() as build:

@@ -5,9 +5,11 @@
 // happen, 2 on bad usage.
 #include <windows.h>
 #include <oleacc.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cwchar>
+#include <cwctype>
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -284,11 +286,52 @@ int follow_announcements(HWND window, const std::wstring& until, DWORD timeout_m
     return heard ? 0 : 1;
 }
 
+// Names, one a line, the module that each of `count` pointers at `rva` in
+// the downloader's image leads into: where its delay-import slots lead.
+int slot_modules(HWND window, DWORD rva, DWORD count) {
+    DWORD process_id = 0;
+    GetWindowThreadProcessId(window, &process_id);
+    UniqueKernelHandle process(OpenProcess(PROCESS_VM_READ, FALSE, process_id));
+    UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process_id));
+    if (!process || !snapshot) {
+        return 1;
+    }
+    std::vector<MODULEENTRY32W> modules;
+    MODULEENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Module32FirstW(snapshot.get(), &entry); more;
+         more = Module32NextW(snapshot.get(), &entry)) {
+        modules.push_back(entry);
+    }
+    // The snapshot lists the exe first.
+    std::vector<ULONG_PTR> slots(count);
+    if (modules.empty() ||
+        !ReadProcessMemory(process.get(), modules.front().modBaseAddr + rva, slots.data(),
+                           slots.size() * sizeof(ULONG_PTR), nullptr)) {
+        return 1;
+    }
+    for (const ULONG_PTR slot : slots) {
+        std::wstring name = L"?";
+        for (const MODULEENTRY32W& module : modules) {
+            const auto base = reinterpret_cast<ULONG_PTR>(module.modBaseAddr);
+            if (base <= slot && slot < base + module.modBaseSize) {
+                name = module.szModule;
+            }
+        }
+        for (wchar_t& letter : name) {
+            letter = static_cast<wchar_t>(std::towlower(letter));
+        }
+        print_utf8(name);
+    }
+    return 0;
+}
+
 int usage() {
     std::fputs("usage: window_probe wait-window MS | info | close | resize W H | minimize | restore\n"
                "       wait-box CAPTION MS | press-box CAPTION yes|no|ok MS | no-box CAPTION MS\n"
                "       try-open FILE read|write|delete | hold-open FILE MS\n"
-               "       read-accessible | follow-announcements TEXT MS\n",
+               "       read-accessible | follow-announcements TEXT MS\n"
+               "       slot-modules RVA COUNT\n",
                stderr);
     return 2;
 }
@@ -352,6 +395,9 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"restore" && argc == 2) {
         ShowWindow(window, SW_RESTORE);
         return 0;
+    }
+    if (command == L"slot-modules" && argc == 4) {
+        return slot_modules(window, number(argv[2]), number(argv[3]));
     }
     // Calls from a reader's thread just wait for their answer.
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
