@@ -18,6 +18,7 @@
 
 #include "app/handles.h"
 #include "app/main_window.h"
+#include "tests/support/wait.h"
 #include "tests/support/window_driver.h"
 #include "ui/accessible_window.h"
 
@@ -97,11 +98,21 @@ int hold_open(const std::wstring& path, DWORD ms) {
 
 using AccessiblePtr = UniqueComObject<IAccessible>;
 
+// Asks again while the answer is a failure, as a reader does: a window still
+// starting, or COM still starting its services on a loaded machine, fails the
+// first requests.
 AccessiblePtr client_object(HWND window) {
     IAccessible* client = nullptr;
-    if (FAILED(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
-                                          __uuidof(IAccessible),
-                                          reinterpret_cast<void**>(&client)))) {
+    HRESULT result = E_FAIL;
+    wait_until([&] {
+        result = AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
+                                            __uuidof(IAccessible),
+                                            reinterpret_cast<void**>(&client));
+        return SUCCEEDED(result);
+    });
+    if (FAILED(result)) {
+        std::fprintf(stderr, "AccessibleObjectFromWindow failed: 0x%08lx\n",
+                     static_cast<unsigned long>(result));
         return AccessiblePtr();
     }
     return AccessiblePtr(client);
