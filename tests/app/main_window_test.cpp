@@ -226,13 +226,6 @@ TEST(MainWindow, RefusesToShrinkBelowTheMinimumTrackingSize) {
     EXPECT_EQ(grown.bottom - grown.top, 700);
 }
 
-VARIANT child_variant(LONG child) {
-    VARIANT variant{};
-    variant.vt = VT_I4;
-    variant.lVal = child;
-    return variant;
-}
-
 LONG state_of(IAccessible* object, const VARIANT& child) {
     VARIANT state{};
     return SUCCEEDED(object->get_accState(child, &state)) && state.vt == VT_I4 ? state.lVal : -1;

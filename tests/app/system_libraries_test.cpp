@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <string>
 
 #include "app/system_libraries.h"
+#include "net/file_location.h"
 
 extern "C" void record_floats(float first, float second, float third, float fourth,
                               float* received);
@@ -22,14 +22,6 @@ std::array<float, 4> call_record_floats() {
     return received;
 }
 
-// float_arguments.dll lies beside the test exe.
-HMODULE load_float_arguments() {
-    wchar_t path[MAX_PATH] = {};
-    std::wstring folder(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
-    folder.erase(folder.find_last_of(L'\\') + 1);
-    return LoadLibraryW((folder + L"float_arguments.dll").c_str());
-}
-
 }  // namespace
 
 TEST(DelayImports, TheFirstCallThroughTheThunkLosesFloatArguments) {
@@ -38,7 +30,9 @@ TEST(DelayImports, TheFirstCallThroughTheThunkLosesFloatArguments) {
 }
 
 TEST(DelayImports, BoundBeforeTheFirstCallFloatArgumentsArriveExactly) {
-    const HMODULE module = load_float_arguments();
+    // float_arguments.dll lies beside the test exe.
+    const HMODULE module =
+        LoadLibraryW((program_directory() + L"\\float_arguments.dll").c_str());
     ASSERT_NE(module, nullptr);
     ASSERT_TRUE(bind_delay_imports(module, float_arguments_imports));
     EXPECT_EQ(call_record_floats(), kSent);

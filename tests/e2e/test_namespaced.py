@@ -144,7 +144,8 @@ class NamespacedDownloadTest(unittest.TestCase):
         manifest_url = "https://localhost:8443/clients/version.txt"
         log = self.folder / "requests.log"
 
-        old = servers.start_server(8443, servers.CERTS, log, root=root, extra=("--tls-only", "1.1"))
+        old = servers.start_server(8443, servers.CERTS, log, root=root,
+                                   extra=("--tls-only", "1.1"))
         try:
             app_folder = self.folder / "tls-1.1"
             app_folder.mkdir()

@@ -79,3 +79,10 @@ bool press_message_box_button(HWND box, int button_id) {
     SendMessageW(button, BM_CLICK, 0, 0);
     return true;
 }
+
+VARIANT child_variant(LONG child) {
+    VARIANT variant{};
+    variant.vt = VT_I4;
+    variant.lVal = child;
+    return variant;
+}

@@ -20,3 +20,6 @@ std::wstring message_box_text(HWND box);
 
 // Presses IDYES, IDNO or IDOK the way a click would.
 bool press_message_box_button(HWND box, int button_id);
+
+// How a reader names one child of an accessible object.
+VARIANT child_variant(LONG child);

@@ -9,7 +9,6 @@
 
 #include <cstdio>
 #include <cwchar>
-#include <cwctype>
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -116,13 +115,6 @@ AccessiblePtr client_object(HWND window) {
         return AccessiblePtr();
     }
     return AccessiblePtr(client);
-}
-
-VARIANT child_variant(LONG child) {
-    VARIANT variant{};
-    variant.vt = VT_I4;
-    variant.lVal = child;
-    return variant;
 }
 
 // A text property as a reader hears it; a failed call reads "!" and its code.
@@ -328,9 +320,6 @@ int slot_modules(HWND window, DWORD rva, DWORD count) {
             if (base <= slot && slot < base + module.modBaseSize) {
                 name = module.szModule;
             }
-        }
-        for (wchar_t& letter : name) {
-            letter = static_cast<wchar_t>(std::towlower(letter));
         }
         print_utf8(name);
     }
