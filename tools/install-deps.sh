@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on a fresh Debian 12 machine.
+# Installs what building, testing and releasing need on a fresh Debian 12 or
+# 13 machine or root (git: signing with --rebuild exports the commit).
 # Idempotent: does nothing when every package is already there.
 set -euo pipefail
 
@@ -7,7 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   wine64 xvfb xauth x11-apps fonts-wqy-microhei fonts-wine
   cmake ninja-build googletest imagemagick openssl python3 iproute2 nginx-light
-  util-linux e2fsprogs bc
+  util-linux e2fsprogs bc git
   osslsigncode libengine-pkcs11-openssl softhsm2 opensc
 )
 
