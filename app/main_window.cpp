@@ -226,7 +226,7 @@ int run_application(HINSTANCE instance, int show_command) {
 
     Gdiplus::GdiplusStartupInput startup_input;
     ULONG_PTR gdiplus_token = 0;
-    if (!load_system_library(L"gdiplus.dll") ||
+    if (!load_system_library(gdiplus_imports) ||
         Gdiplus::GdiplusStartup(&gdiplus_token, &startup_input, nullptr) != Gdiplus::Ok) {
         MessageBoxW(nullptr, L"无法初始化 GDI+", L"启动失败", MB_ICONERROR);
         return 1;

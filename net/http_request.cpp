@@ -45,7 +45,7 @@ bool limit_to_modern_tls(HINTERNET session) {
 // it in the system folder. Without it every request fails as a network
 // failure would.
 bool winhttp_loaded() {
-    static const bool loaded = load_system_library(L"winhttp.dll");
+    static const bool loaded = load_system_library(winhttp_imports);
     return loaded;
 }
 

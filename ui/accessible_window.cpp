@@ -299,7 +299,7 @@ int announced_percent = 0;
 bool client_object_supported() {
     if (support == Support::Untried) {
         const bool loaded =
-            load_system_library(L"oleacc.dll") && load_system_library(L"oleaut32.dll");
+            load_system_library(oleacc_imports) && load_system_library(oleaut32_imports);
         support = loaded && SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))
                       ? Support::Ready
                       : Support::Missing;

@@ -9,6 +9,7 @@
 
 #include "app/download_state.h"
 #include "app/main_window.h"
+#include "app/system_libraries.h"
 #include "tests/support/run_window.h"
 #include "tests/support/window_driver.h"
 #include "ui/accessible_window.h"
@@ -237,6 +238,8 @@ LONG state_of(IAccessible* object, const VARIANT& child) {
 // past the window's end and ask again.
 TEST(MainWindow, AccessibleObjectAnswersReadersAndIsLetGoWithTheWindow) {
     worker_bodies = {no_work, no_work};
+    // The reader's own calls, bound before the first of them.
+    ASSERT_TRUE(load_system_library(oleacc_imports) && load_system_library(oleaut32_imports));
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
     WNDCLASSEXW window_class{};
     window_class.cbSize = sizeof(window_class);

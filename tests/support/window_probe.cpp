@@ -17,6 +17,7 @@
 
 #include "app/handles.h"
 #include "app/main_window.h"
+#include "app/system_libraries.h"
 #include "tests/support/wait.h"
 #include "tests/support/window_driver.h"
 #include "ui/accessible_window.h"
@@ -398,6 +399,11 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"slot-modules" && argc == 4) {
         return slot_modules(window, number(argv[2]), number(argv[3]));
+    }
+    // A reader's libraries, bound before its first call into them.
+    if (!load_system_library(oleacc_imports) || !load_system_library(oleaut32_imports)) {
+        std::fputs("oleacc.dll or oleaut32.dll could not be loaded and bound\n", stderr);
+        return 1;
     }
     // Calls from a reader's thread just wait for their answer.
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
