@@ -58,9 +58,15 @@ LRESULT on_destroy(HWND window) {
     join_worker();
     release_back_buffer();
     release_carousel();
-    detach_accessible_window(window);
     PostQuitMessage(0);
     return 0;
+}
+
+// Readers may still ask for the object while the window is torn down; only
+// its very last message lets go of it.
+LRESULT on_nc_destroy(HWND window, WPARAM wparam, LPARAM lparam) {
+    detach_accessible_window(window);
+    return DefWindowProcW(window, WM_NCDESTROY, wparam, lparam);
 }
 
 LRESULT on_size(HWND window, WPARAM size_type) {
@@ -157,6 +163,8 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         return on_create(window, reinterpret_cast<const CREATESTRUCTW*>(lparam));
     case WM_DESTROY:
         return on_destroy(window);
+    case WM_NCDESTROY:
+        return on_nc_destroy(window, wparam, lparam);
     case WM_SIZE:
         return on_size(window, wparam);
     case WM_PAINT:
@@ -226,7 +234,7 @@ int run_application(HINSTANCE instance, int show_command) {
 
     Gdiplus::GdiplusStartupInput startup_input;
     ULONG_PTR gdiplus_token = 0;
-    if (!load_system_library(L"gdiplus.dll") ||
+    if (!load_system_library(gdiplus_imports) ||
         Gdiplus::GdiplusStartup(&gdiplus_token, &startup_input, nullptr) != Gdiplus::Ok) {
         MessageBoxW(nullptr, L"无法初始化 GDI+", L"启动失败", MB_ICONERROR);
         return 1;

@@ -1,37 +1,15 @@
 #include "app/system_libraries.h"
 
 #include <windows.h>
-#include <delayimp.h>
 
+#include <cstring>
+#include <mutex>
 #include <string>
+#include <vector>
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
-// The descriptors dlltool made for the delay-loaded DLLs
-// (cmake/delay_import.cmake). Weak, so that an exe that calls nothing in a
-// DLL neither links its descriptor nor names the DLL: it gets an empty one.
-__attribute__((weak)) extern const ImgDelayDescr gdiplus_imports
-    __asm__("__DELAY_IMPORT_DESCRIPTOR_libgdiplus_delay_a") = {};
-__attribute__((weak)) extern const ImgDelayDescr winhttp_imports
-    __asm__("__DELAY_IMPORT_DESCRIPTOR_libwinhttp_delay_a") = {};
-__attribute__((weak)) extern const ImgDelayDescr oleacc_imports
-    __asm__("__DELAY_IMPORT_DESCRIPTOR_liboleacc_delay_a") = {};
-__attribute__((weak)) extern const ImgDelayDescr oleaut32_imports
-    __asm__("__DELAY_IMPORT_DESCRIPTOR_liboleaut32_delay_a") = {};
-
 namespace {
-
-struct DelayLoadedLibrary {
-    const wchar_t* file_name;
-    const ImgDelayDescr& imports;
-};
-
-const DelayLoadedLibrary delay_loaded_libraries[] = {
-    {L"gdiplus.dll", gdiplus_imports},
-    {L"winhttp.dll", winhttp_imports},
-    {L"oleacc.dll", oleacc_imports},
-    {L"oleaut32.dll", oleaut32_imports},
-};
 
 // Written once by restrict_library_search, before any other thread exists.
 bool search_limited_to_system = false;
@@ -70,6 +48,29 @@ std::wstring system_path_of(const wchar_t* file_name) {
     return std::wstring(folder, length) + L"\\" + file_name;
 }
 
+BYTE* image() {
+    return reinterpret_cast<BYTE*>(&__ImageBase);
+}
+
+// binutils 2.44 links the slots read-only (2.40 left them writable): each
+// write opens them for itself alone and puts their protection back. One
+// binding at a time, or one could put back the other's opened protection
+// while the other still writes (the worker binds WinHTTP while a reader's
+// request binds oleacc on the window's thread).
+std::mutex binding;
+
+bool write_image(void* target, const void* source, SIZE_T size) {
+    DWORD protection = 0;
+    if (!VirtualProtect(target, size, PAGE_READWRITE, &protection)) {
+        return false;
+    }
+    std::memcpy(target, source, size);
+    // Written is written: a protection that cannot be put back costs no call.
+    DWORD opened = 0;
+    VirtualProtect(target, size, protection, &opened);
+    return true;
+}
+
 HMODULE load_from_system_folder(const wchar_t* file_name) {
     if (search_limited_to_system) {
         return LoadLibraryExW(file_name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
@@ -96,36 +97,49 @@ void restrict_library_search() noexcept {
     prefer_system_images();
 }
 
-bool load_system_library(const wchar_t* file_name) noexcept {
-    const HMODULE module = load_from_system_folder(file_name);
-    if (module == nullptr) {
+bool load_system_library(const ImgDelayDescr& imports) noexcept {
+    if (imports.grAttrs != dlattrRva) {
         return false;
     }
-    for (const DelayLoadedLibrary& library : delay_loaded_libraries) {
-        if (lstrcmpiW(library.file_name, file_name) == 0) {
-            return bind_delay_imports(module, library.imports);
-        }
-    }
-    return true;
+    // dlltool writes the name as the ASCII it is.
+    const char* const name = reinterpret_cast<const char*>(image() + imports.rvaDLLName);
+    const std::wstring file_name(name, name + std::strlen(name));
+    const HMODULE module = load_from_system_folder(file_name.c_str());
+    return module != nullptr && bind_delay_imports(module, imports);
 }
 
 bool bind_delay_imports(HMODULE module, const ImgDelayDescr& imports) noexcept {
-    if (imports.rvaIAT == 0) {
-        return true;
+    if (imports.grAttrs != dlattrRva) {
+        return false;
     }
-    auto* const image = reinterpret_cast<BYTE*>(&__ImageBase);
-    const auto* name = reinterpret_cast<const IMAGE_THUNK_DATA*>(image + imports.rvaINT);
-    auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(image + imports.rvaIAT);
-    // dlltool imports every function by name.
-    for (; name->u1.AddressOfData != 0; ++name, ++slot) {
-        const auto* import = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(
-            image + name->u1.AddressOfData);
+    std::vector<ULONG_PTR> functions;
+    for (const auto* name = reinterpret_cast<const IMAGE_THUNK_DATA*>(image() + imports.rvaINT);
+         name->u1.AddressOfData != 0; ++name) {
+        if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal)) {
+            return false;
+        }
+        const auto* import =
+            reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(image() + name->u1.AddressOfData);
         const FARPROC function = GetProcAddress(module, import->Name);
         if (function == nullptr) {
             return false;
         }
-        slot->u1.Function = reinterpret_cast<ULONG_PTR>(function);
+        functions.push_back(reinterpret_cast<ULONG_PTR>(function));
     }
-    *reinterpret_cast<HMODULE*>(image + imports.rvaHmod) = module;
-    return true;
+    // Only once every name resolved: a DLL that lacks one leaves the slots
+    // as they were.
+    const std::lock_guard<std::mutex> lock(binding);
+    return write_image(image() + imports.rvaIAT, functions.data(),
+                       functions.size() * sizeof(ULONG_PTR)) &&
+           write_image(image() + imports.rvaHmod, &module, sizeof(module));
+}
+
+// Every slot is bound as its DLL is loaded, so in a sound build no call ever
+// reaches the thunk's helper. The toolchain's helper would lose the float
+// arguments on the way (binutils 2.40) or die writing a read-only slot
+// (2.44); this one ends the process at once, the same with every toolchain,
+// so that a missed binding fails whatever test takes that path.
+extern "C" FARPROC WINAPI __delayLoadHelper2(const ImgDelayDescr*, FARPROC*) {
+    TerminateProcess(GetCurrentProcess(), kUnboundDelayImportExitCode);
+    return nullptr;
 }

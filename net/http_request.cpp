@@ -26,30 +26,28 @@ bool request_flags_for(INTERNET_SCHEME scheme, DWORD& flags) {
 
 // Nothing older than TLS 1.2 may carry an installer, and Windows 7's WinHTTP
 // offers TLS 1.2 only when a program asks for it. Systems that predate
-// TLS 1.3 refuse its flag; they get TLS 1.2 alone.
-bool limit_to_modern_tls(HINTERNET session) {
-    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
-    if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
-                         sizeof(protocols))) {
-        return true;
-    }
-    if (GetLastError() != ERROR_INVALID_PARAMETER) {
-        return false;
-    }
-    protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-    return WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
-                            sizeof(protocols)) != FALSE;
+// TLS 1.3 refuse its flag, and not all with the same error; whatever the
+// refusal, they get TLS 1.2 alone.
+bool limit_to_modern_tls(HINTERNET session, SecureProtocolsCall first_choice) {
+    return first_choice(session, WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 |
+                                     WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3) ||
+           set_secure_protocols(session, WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2);
 }
 
 // WinHTTP is delay-loaded: nothing may call into it before this has found
 // it in the system folder. Without it every request fails as a network
 // failure would.
 bool winhttp_loaded() {
-    static const bool loaded = load_system_library(L"winhttp.dll");
+    static const bool loaded = load_system_library(winhttp_imports);
     return loaded;
 }
 
 }  // namespace
+
+bool set_secure_protocols(HINTERNET session, DWORD protocols) {
+    return WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
+                            sizeof(protocols)) != FALSE;
+}
 
 bool crack_url(const std::wstring& url, UrlParts& parts) {
     URL_COMPONENTS components{};
@@ -76,7 +74,7 @@ bool is_http_address(const std::wstring& url) {
 }
 
 bool open_request(const std::wstring& url, const wchar_t* verb, HttpRequest& http,
-                  RequestRecord* record) {
+                  RequestRecord* record, SecureProtocolsCall first_choice) {
     UrlParts parts;
     DWORD flags = 0;
     if (!crack_url(url, parts)) {
@@ -95,7 +93,7 @@ bool open_request(const std::wstring& url, const wchar_t* verb, HttpRequest& htt
     if (!http.session) {
         return note_failed_call(record, L"WinHttpOpen");
     }
-    if (!limit_to_modern_tls(http.session.get())) {
+    if (!limit_to_modern_tls(http.session.get(), first_choice)) {
         return note_failed_call(record, L"WinHttpSetOption");
     }
     WinHttpSetTimeouts(http.session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,

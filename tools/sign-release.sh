@@ -28,7 +28,9 @@
 #                          (Talvoren Downloader): the signature stores it as
 #                          an IA5String
 #   --rebuild              also build the committed sources of HEAD afresh in
-#                          a temporary folder and require IN.exe to equal that
+#                          a temporary folder and require IN.exe to equal that;
+#                          IN.exe must be in the build folder it was built in,
+#                          whose CMakeCache.txt gives the manifest address
 #
 # The signing tool comes from tools/install-deps.sh.
 set -euo pipefail
@@ -88,20 +90,27 @@ without_checksum() {
   tail -c +$((checksum + 5)) "$file"
 }
 
+# Two files that are missing or empty are not the same program.
 same_but_checksum() {
   local a=$1 b=$2 pe
+  [[ -s $a && -s $b ]] || return 1
   pe=$(od -An -tu4 -j60 -N4 "$a" | tr -d ' ')
   local checksum=$((pe + 24 + 64))
   cmp -s <(without_checksum "$a" "$checksum") <(without_checksum "$b" "$checksum")
 }
 
 if ((rebuild)); then
+  # The address is compiled in: a rebuild with another one cannot match.
+  cache=$(dirname "$in")/CMakeCache.txt
+  manifest_url=$(sed -n 's/^TALVOREN_MANIFEST_URL:STRING=//p' "$cache" 2>/dev/null || true)
+  if [[ -z $manifest_url ]]; then
+    echo "--rebuild needs $in in the build folder it was built in: its manifest address" \
+         "comes from the CMakeCache.txt there, and $cache names none" >&2
+    exit 2
+  fi
   echo "building the committed sources of $(git -C "$repo" rev-parse --short HEAD) afresh"
-  manifest_url=$(sed -n 's/^TALVOREN_MANIFEST_URL:STRING=//p' \
-                 "$(dirname "$in")/CMakeCache.txt" 2>/dev/null || true)
   git -C "$repo" archive HEAD | tar -x -C "$work"
-  cmake -S "$work" --preset release ${manifest_url:+"-DTALVOREN_MANIFEST_URL=$manifest_url"} \
-    >/dev/null
+  cmake -S "$work" --preset release "-DTALVOREN_MANIFEST_URL=$manifest_url" >/dev/null
   cmake --build "$work/build/release" --target "$(basename "$in" .exe)" >/dev/null
   if ! same_but_checksum "$work/build/release/$(basename "$in")" "$in"; then
     echo "$in is not the build of the committed sources" >&2

@@ -37,14 +37,19 @@ declare -A package_libraries=()
 packages=()
 for library in "${libraries[@]}"; do
   path=$(library_path "$library")
-  package=$(dpkg-query -S "$path" | head -n1 | cut -d: -f1)
+  # A diverted path also gets "diversion by PACKAGE from: PATH" and "... to:"
+  # lines; only "PACKAGE: PATH" names the package that holds it.
+  package=$(dpkg-query -S "$path" | grep -v '^diversion by ' | head -n1 | cut -d: -f1)
   if [[ -z ${package_libraries[$package]:-} ]]; then
     packages+=("$package")
   fi
   package_libraries[$package]+=" $library"
 done
 
+# Written beside the output and renamed over it, so a failed run leaves
+# neither a half-written file nor the temporary one.
 temporary="$output.tmp"
+trap 'rm -f "$temporary"' EXIT
 {
   cat <<'HEAD'
 Third-party notices for TalvorenDownloader.exe and TalvorenCheck.exe

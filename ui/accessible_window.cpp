@@ -146,14 +146,15 @@ public:
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
         return ask(child, role, [&](LONG id) { return set_number(role, kRoles[id]); });
     }
-    // Nothing of a child shows while the window is minimised.
+    // Nothing of a child shows while the window is minimised, yet it is not
+    // invisible: readers keep nothing of an invisible object from the user,
+    // and the status line must still be spoken then.
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
         return ask(child, state, [&](LONG id) {
             const LONG focused = GetFocus() == window_ ? STATE_SYSTEM_FOCUSED : 0;
-            const LONG hidden =
-                IsIconic(window_) ? STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_OFFSCREEN : 0;
+            const LONG out_of_view = IsIconic(window_) ? STATE_SYSTEM_OFFSCREEN : 0;
             return set_number(state, id == CHILDID_SELF ? STATE_SYSTEM_FOCUSABLE | focused
-                                                        : STATE_SYSTEM_READONLY | hidden);
+                                                        : STATE_SYSTEM_READONLY | out_of_view);
         });
     }
     HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* focus) override {
@@ -285,6 +286,9 @@ private:
 enum class Support { Untried, Ready, Missing };
 
 Support support = Support::Untried;
+// Set once the window has let go of its object: a request that comes later,
+// while the window is torn down, must not make another that nothing detaches.
+bool window_gone = false;
 UniqueComObject<ClientAccessible> client_object;
 // Held while the status line is annotated, to take the annotation back.
 UniqueComObject<IAccPropServices> annotations;
@@ -299,7 +303,7 @@ int announced_percent = 0;
 bool client_object_supported() {
     if (support == Support::Untried) {
         const bool loaded =
-            load_system_library(L"oleacc.dll") && load_system_library(L"oleaut32.dll");
+            load_system_library(oleacc_imports) && load_system_library(oleaut32_imports);
         support = loaded && SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))
                       ? Support::Ready
                       : Support::Missing;
@@ -328,6 +332,9 @@ void mark_live_region(HWND window) {
 }  // namespace
 
 LRESULT answer_get_object(HWND window, WPARAM flags, LPARAM object_id) {
+    if (window_gone) {
+        return 0;
+    }
     // The id is a 32-bit value carried in the wider parameter.
     if (static_cast<LONG>(object_id) != OBJID_CLIENT || !client_object_supported()) {
         return DefWindowProcW(window, WM_GETOBJECT, flags, object_id);
@@ -356,6 +363,7 @@ void announce_changes(HWND window) {
 }
 
 void detach_accessible_window(HWND window) {
+    window_gone = true;
     if (client_object) {
         client_object->detach();
         client_object.reset();
@@ -373,4 +381,5 @@ void end_accessibility() {
         CoUninitialize();
     }
     support = Support::Untried;
+    window_gone = false;
 }

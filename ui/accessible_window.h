@@ -17,7 +17,7 @@ inline constexpr DWORD kLiveRegionChangedEvent = 0x8019;
 // The WM_GETOBJECT answer: the client area's own object for OBJID_CLIENT,
 // the default answer for every other object, and for the client too when the
 // system libraries the object needs are missing. The first answer also marks
-// the status line as a live region.
+// the status line as a live region. Once the window is detached, nothing.
 LRESULT answer_get_object(HWND window, WPARAM flags, LPARAM object_id);
 
 // Raises the events for what changed since the last call: a name change and
@@ -25,11 +25,12 @@ LRESULT answer_get_object(HWND window, WPARAM flags, LPARAM object_id);
 // change on the progress when the shown whole percentage moved.
 void announce_changes(HWND window);
 
-// The window is being destroyed: the process lets go of the object and takes
-// back the status line's annotation; a reader that kept the object is told
-// from now on that it is not available.
+// The window's last message (WM_NCDESTROY): the process lets go of the
+// object and takes back the status line's annotation; a reader that kept the
+// object is told from now on that it is not available, and later requests
+// get no answer.
 void detach_accessible_window(HWND window);
 
 // Leaves the thread's COM apartment if a reader made the window join one;
-// called once the message loop has ended.
+// called once the message loop has ended. A new window may then answer again.
 void end_accessibility();

@@ -9,6 +9,7 @@
 
 #include "app/download_state.h"
 #include "app/main_window.h"
+#include "app/system_libraries.h"
 #include "tests/support/run_window.h"
 #include "tests/support/window_driver.h"
 #include "ui/accessible_window.h"
@@ -231,12 +232,45 @@ LONG state_of(IAccessible* object, const VARIANT& child) {
     return SUCCEEDED(object->get_accState(child, &state)) && state.vt == VT_I4 ? state.lVal : -1;
 }
 
+namespace {
+
+// A reader asking for the object while the window is torn down: right after
+// WM_DESTROY, and right after WM_NCDESTROY, the window's last message.
+struct LateRequests {
+    HWND window = nullptr;
+    IAccessible* after_destroy = nullptr;
+    LRESULT after_nc_destroy = -1;
+};
+LateRequests late_requests;
+
+LRESULT CALLBACK ask_while_torn_down(int code, WPARAM sent_by_thread, LPARAM lparam) {
+    const CWPRETSTRUCT* done = reinterpret_cast<const CWPRETSTRUCT*>(lparam);
+    if (code == HC_ACTION && done->hwnd == late_requests.window) {
+        const auto ask = [&] {
+            return SendMessageW(done->hwnd, WM_GETOBJECT, 0, static_cast<LPARAM>(OBJID_CLIENT));
+        };
+        if (done->message == WM_DESTROY) {
+            ObjectFromLresult(ask(), __uuidof(IAccessible), 0,
+                              reinterpret_cast<void**>(&late_requests.after_destroy));
+        }
+        if (done->message == WM_NCDESTROY) {
+            late_requests.after_nc_destroy = ask();
+        }
+    }
+    return CallNextHookEx(nullptr, code, sent_by_thread, lparam);
+}
+
+}  // namespace
+
 // The window runs on the test's thread here, so the object itself answers,
 // as readers and UI Automation's bridge call it: no child named means the
 // object itself, a child may come by reference. A reader may keep the object
-// past the window's end and ask again.
+// past the window's end and ask again, or ask for it while the window is
+// torn down.
 TEST(MainWindow, AccessibleObjectAnswersReadersAndIsLetGoWithTheWindow) {
     worker_bodies = {no_work, no_work};
+    // The reader's own calls, bound before the first of them.
+    ASSERT_TRUE(load_system_library(oleacc_imports) && load_system_library(oleaut32_imports));
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
     WNDCLASSEXW window_class{};
     window_class.cbSize = sizeof(window_class);
@@ -278,23 +312,35 @@ TEST(MainWindow, AccessibleObjectAnswersReadersAndIsLetGoWithTheWindow) {
     EXPECT_EQ(state_of(client, progress), STATE_SYSTEM_READONLY);
     ASSERT_EQ(client->accLocation(&left, &top, &width, &height, progress), S_OK);
     EXPECT_GT(width, 0);
+    // Out of view, not invisible: the status line is still spoken.
     ShowWindow(window, SW_MINIMIZE);
     for (const VARIANT& child : {status, progress}) {
-        EXPECT_EQ(state_of(client, child),
-                  STATE_SYSTEM_READONLY | STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_OFFSCREEN);
+        EXPECT_EQ(state_of(client, child), STATE_SYSTEM_READONLY | STATE_SYSTEM_OFFSCREEN);
         ASSERT_EQ(client->accLocation(&left, &top, &width, &height, child), S_OK);
-        EXPECT_GE(width, 0) << child.lVal;
-        EXPECT_GE(height, 0) << child.lVal;
+        EXPECT_EQ(width, 0) << child.lVal;
+        EXPECT_EQ(height, 0) << child.lVal;
     }
 
+    late_requests.window = window;
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROCRET, ask_while_torn_down, nullptr,
+                                   GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
     DestroyWindow(window);
-    name = nullptr;
-    EXPECT_EQ(client->get_accName(status, &name), CO_E_OBJNOTCONNECTED);
-    EXPECT_EQ(name, nullptr);
-    EXPECT_EQ(client->accLocation(&left, &top, &width, &height, status), CO_E_OBJNOTCONNECTED);
-    IDispatch* parent = nullptr;
-    EXPECT_EQ(client->get_accParent(&parent), CO_E_OBJNOTCONNECTED);
-    // The reader's reference was the last one.
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(late_requests.after_nc_destroy, 0);
+    ASSERT_NE(late_requests.after_destroy, nullptr);
+    for (IAccessible* kept : {client, late_requests.after_destroy}) {
+        name = nullptr;
+        EXPECT_EQ(kept->get_accName(status, &name), CO_E_OBJNOTCONNECTED);
+        EXPECT_EQ(name, nullptr);
+        EXPECT_EQ(kept->accLocation(&left, &top, &width, &height, status), CO_E_OBJNOTCONNECTED);
+        IDispatch* parent = nullptr;
+        EXPECT_EQ(kept->get_accParent(&parent), CO_E_OBJNOTCONNECTED);
+    }
+    // The process let go of the one object it made: the reader's references
+    // are the last ones.
+    EXPECT_EQ(late_requests.after_destroy, client);
+    EXPECT_EQ(late_requests.after_destroy->Release(), 1u);
     EXPECT_EQ(client->Release(), 0u);
     end_accessibility();
     CoUninitialize();

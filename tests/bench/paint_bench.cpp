@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/system_libraries.h"
 #include "tests/bench/bench_clock.h"
 #include "tests/support/memory_surface.h"
 #include "ui/carousel.h"
@@ -62,6 +63,9 @@ void measure(int width, int height, std::uint64_t elapsed, const char* label) {
 }  // namespace
 
 int main() {
+    if (!load_system_library(gdiplus_imports)) {
+        return 1;
+    }
     Gdiplus::GdiplusStartupInput input;
     ULONG_PTR token = 0;
     Gdiplus::GdiplusStartup(&token, &input, nullptr);

@@ -1,7 +1,8 @@
 """The vendor's side: the signing script with a throw-away code-signing
 certificate (from a file with a time stamp, and from a software token), and
-what it must refuse; what the notices are made from; and the distribution check
-against the fixture's server, healthy and broken at each step."""
+what it must refuse; when the notices are made again, and what from; and the
+distribution check against the fixture's server, healthy and broken at each
+step."""
 
 import http.server
 import os
@@ -18,6 +19,7 @@ import servers
 
 RELEASE = harness.REPO / "build" / "release"
 SIGN = harness.REPO / "tools" / "sign-release.sh"
+NOTICES = harness.REPO / "tools" / "third-party-notices.sh"
 SOFTHSM = "/usr/lib/softhsm/libsofthsm2.so"
 COMPILER = "x86_64-w64-mingw32-g++-posix"
 SPC_SP_OPUS_INFO = "1.3.6.1.4.1.311.2.1.12"
@@ -35,6 +37,36 @@ if code == 0 and sys.argv[1] == "remove-signature":
         out.write(bytes([byte ^ 1]))
 sys.exit(code)
 """
+
+
+# Stands in for an osslsigncode that reports success and writes empty files.
+EMPTY_OSSLSIGNCODE = """#!/usr/bin/env python3
+import sys
+if "-out" in sys.argv:
+    open(sys.argv[sys.argv.index("-out") + 1], "wb").close()
+"""
+
+# Stands in for dpkg-query on a system where every path is diverted: "-S"
+# answers with the diversion lines first. With FAIL_VERSIONS set, asking for
+# a package's version fails.
+DIVERTING_DPKG_QUERY = f"""#!/bin/sh
+if [ "$1" = -S ]; then
+  echo "diversion by talvoren-test from: $2"
+  echo "diversion by talvoren-test to: $2.diverted"
+fi
+if [ "$1" = -W ] && [ -n "$FAIL_VERSIONS" ]; then
+  exit 1
+fi
+exec {shutil.which("dpkg-query")} "$@"
+"""
+
+
+def tool_path(folder, name, script):
+    """PATH with `script` installed as `name` in `folder` ahead of the rest."""
+    folder.mkdir(exist_ok=True)
+    (folder / name).write_text(script)
+    (folder / name).chmod(0o755)
+    return dict(os.environ, PATH=f"{folder}:{os.environ['PATH']}")
 
 
 def run(*command, **options):
@@ -145,22 +177,31 @@ class SigningTest(unittest.TestCase):
         self.assertEqual(program_name(signed, self.folder), "Talvoren Downloader")
 
     def test_what_cannot_be_proven_is_not_signed(self):
-        faulty = self.folder / "faulty-bin"
-        faulty.mkdir()
-        (faulty / "osslsigncode").write_text(FAULTY_OSSLSIGNCODE)
-        (faulty / "osslsigncode").chmod(0o755)
-        faulty_path = dict(os.environ, PATH=f"{faulty}:{os.environ['PATH']}")
+        faulty_path = tool_path(self.folder / "faulty-bin", "osslsigncode", FAULTY_OSSLSIGNCODE)
+        empty_path = tool_path(self.folder / "empty-bin", "osslsigncode", EMPTY_OSSLSIGNCODE)
         other_certs = self.folder / "other-certs"
         run(harness.REPO / "tools" / "make-cert.sh", "--code-signing", other_certs)
+        # In a build folder of its own, whose cache names the manifest address.
         off = self.folder / "off" / "TalvorenDownloader.exe"
         off.parent.mkdir()
+        shutil.copy(RELEASE / "CMakeCache.txt", off.parent)
         off.write_bytes(bytes(byte ^ (index == 200000) for index, byte in
                               enumerate((RELEASE / "TalvorenDownloader.exe").read_bytes())))
+        moved = self.folder / "moved" / "TalvorenDownloader.exe"
+        moved.parent.mkdir()
+        shutil.copy(RELEASE / "TalvorenDownloader.exe", moved)
+        empty = self.folder / "empty" / "TalvorenDownloader.exe"
+        empty.parent.mkdir()
+        empty.touch()
         ca = ["--ca", self.certs / "ca.pem"]
         cases = [
             ("an exe one byte off the committed build", ca + ["--rebuild"], off, None,
              "is not the build of the committed sources"),
+            ("a rebuild of an exe outside its build folder", ca + ["--rebuild"], moved, None,
+             "--rebuild needs"),
             ("a stripped copy one byte off", ca, RELEASE / "TalvorenDownloader.exe", faulty_path,
+             "removing the signature does not give back"),
+            ("an empty exe and a tool that writes empty files", ca, empty, empty_path,
              "removing the signature does not give back"),
             ("a CA that did not issue the certificate", ["--ca", servers.CERTS / "ca.pem"],
              RELEASE / "TalvorenDownloader.exe", None, "does not verify against"),
@@ -207,12 +248,64 @@ class SigningTest(unittest.TestCase):
 
 
 class NoticesTest(unittest.TestCase):
-    def test_the_notices_are_made_again_when_a_runtime_library_changes(self):
-        # Ninja's own account of what the notices are remade from.
-        inputs = subprocess.check_output(["ninja", "-C", str(RELEASE), "-t", "query",
-                                          "THIRD_PARTY_NOTICES"], text=True)
-        library = subprocess.check_output([COMPILER, "-print-file-name=libstdc++.a"], text=True)
-        self.assertIn(f"    {os.path.realpath(library.strip())}\n", inputs)
+    def setUp(self):
+        self.folder = pathlib.Path(tempfile.mkdtemp(prefix="talvoren-notices-"))
+        self.addCleanup(shutil.rmtree, self.folder, ignore_errors=True)
+
+    def test_the_notices_are_made_again_when_a_runtime_library_is_newer(self):
+        # The release build's own rules, read under another name so that ninja
+        # does not regenerate them, with a stand-in for each library the notices
+        # describe in the rule that makes them: the system's libraries stay as
+        # they are.
+        build = self.folder / "build"
+        (build / "CMakeFiles").mkdir(parents=True)
+        for name in ("CMakeFiles/rules.ninja", "THIRD_PARTY_NOTICES"):
+            shutil.copy2(RELEASE / name, build / name)
+        # What ninja knows of the last run, and the rules, moved to the copy.
+        (build / ".ninja_log").write_text(
+            (RELEASE / ".ninja_log").read_text().replace(f"{RELEASE}/", f"{build}/"))
+        rules = (RELEASE / "build.ninja").read_text().replace(
+            f"cmake_ninja_workdir = {RELEASE}/", f"cmake_ninja_workdir = {build}/")
+        rules = rules.splitlines(keepends=True)
+        notices_rule = next(index for index, line in enumerate(rules)
+                            if line.startswith("build THIRD_PARTY_NOTICES "))
+        stand_ins = {}
+        for library in subprocess.check_output([NOTICES, "--libraries", COMPILER],
+                                               text=True).split():
+            stand_in = self.folder / "libraries" / str(len(stand_ins))
+            stand_in.parent.mkdir(exist_ok=True)
+            stand_in.touch()
+            original = os.stat(library).st_mtime_ns
+            os.utime(stand_in, ns=(original, original))
+            stand_ins[library] = (stand_in, original)
+            rules[notices_rule] = re.sub(re.escape(f" {library}") + r"(?=\s)", f" {stand_in}",
+                                         rules[notices_rule])
+        (build / "notices.ninja").write_text("".join(rules))
+
+        def remade():
+            plan = subprocess.check_output(["ninja", "-C", str(build), "-f", "notices.ninja", "-n",
+                                            "THIRD_PARTY_NOTICES"], text=True)
+            return "Generating THIRD_PARTY_NOTICES" in plan
+
+        self.assertFalse(remade())
+        for library, (stand_in, original) in stand_ins.items():
+            with self.subTest(library):
+                os.utime(stand_in)
+                self.assertTrue(remade())
+                os.utime(stand_in, ns=(original, original))
+
+    def test_diversions_name_no_package_and_a_failed_run_leaves_nothing(self):
+        notices = self.folder / "THIRD_PARTY_NOTICES"
+        diverting = tool_path(self.folder / "bin", "dpkg-query", DIVERTING_DPKG_QUERY)
+        run(NOTICES, COMPILER, notices, env=diverting)
+        self.assertEqual(notices.read_text(), (RELEASE / "THIRD_PARTY_NOTICES").read_text())
+
+        notices.unlink()
+        failing = dict(diverting, FAIL_VERSIONS="1")
+        done = subprocess.run([str(NOTICES), COMPILER, str(notices)], env=failing,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.assertNotEqual(done.returncode, 0)
+        self.assertEqual(sorted(path.name for path in self.folder.iterdir()), ["bin"])
 
 
 def served(relative, text):

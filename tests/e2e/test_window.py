@@ -105,8 +105,7 @@ class WindowTest(unittest.TestCase):
                 self.assertEqual(app.close(), exit_code)
 
     def test_every_delay_slot_of_gdiplus_and_winhttp_leads_into_it_once_the_window_is_up(self):
-        # An unbound slot leads to the delay-load thunk in the exe, which
-        # loses float arguments on the way.
+        # An unbound slot leads to the delay-load thunk in the exe.
         slots = delay_import_slots(harness.DOWNLOADER)
 
         def modules_reached(dll):

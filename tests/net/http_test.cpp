@@ -48,6 +48,54 @@ TEST(OpenRequest, UsesTlsForHttpsOnlyAndTrustsOnlyThePrefixRoots) {
         request_logged("GET /_x/size=3/untrusted.txt OmbrixDownloader/1.0", kUntrustedPort));
 }
 
+namespace {
+
+DWORD refusal_error = 0;
+DWORD refused_protocols = 0;
+
+// Stands in for a system that refuses TLS 1.3's flag, each with its own error.
+bool refuse_protocols(HINTERNET, DWORD protocols) {
+    refused_protocols = protocols;
+    SetLastError(refusal_error);
+    return false;
+}
+
+}  // namespace
+
+TEST(OpenRequest, SpeaksTls12AloneWhenTheFirstChoiceIsRefusedWhateverTheError) {
+    struct Case {
+        DWORD error;  // 0: the first choice is taken
+        int port;
+        bool succeeds;
+    };
+    const Case cases[] = {
+        {0, kTls12OnlyPort, true},
+        {0, kTls11OnlyPort, false},
+        {ERROR_INVALID_PARAMETER, kTls12OnlyPort, true},
+        {ERROR_INVALID_PARAMETER, kTls11OnlyPort, false},
+        {ERROR_WINHTTP_INVALID_OPTION, kTls12OnlyPort, true},
+        {ERROR_WINHTTP_INVALID_OPTION, kTls11OnlyPort, false},
+        {ERROR_NOT_SUPPORTED, kTls12OnlyPort, true},
+        {ERROR_NOT_SUPPORTED, kTls11OnlyPort, false},
+    };
+    for (const Case& c : cases) {
+        refusal_error = c.error;
+        refused_protocols = 0;
+        const std::string target = "/_x/size=3/tls-" + std::to_string(c.error) + ".txt";
+        HttpRequest http;
+        const bool sent = open_request(served_url(widen(target), c.port), L"GET", http, nullptr,
+                                       c.error != 0 ? refuse_protocols : set_secure_protocols);
+        EXPECT_EQ(sent && status_is_success(http.request.get()), c.succeeds)
+            << c.error << " " << c.port;
+        EXPECT_EQ(request_logged("GET " + target + " OmbrixDownloader/1.0", c.port), c.succeeds)
+            << c.error << " " << c.port;
+        if (c.error != 0) {
+            EXPECT_EQ(refused_protocols,
+                      WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3);
+        }
+    }
+}
+
 TEST(OpenRequest, RefusesOtherSchemesAndUnparsableTextsWithoutASession) {
     for (const wchar_t* url : {L"ftp://localhost/pkg.zip", L"", L"localhost/pkg.zip",
                                L"file:///C:/pkg.zip"}) {

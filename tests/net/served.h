@@ -9,6 +9,9 @@
 inline constexpr int kHttpsPort = 8443;
 inline constexpr int kHttpPort = 8480;
 inline constexpr int kUntrustedPort = 8444;
+// Trusted, but each offering one TLS version alone.
+inline constexpr int kTls12OnlyPort = 8445;
+inline constexpr int kTls11OnlyPort = 8446;
 inline constexpr wchar_t kUserAgent[] = L"OmbrixDownloader/1.0";
 
 // "https://localhost:8443" + path, or http for kHttpPort.

@@ -6,6 +6,8 @@ once per ctest run by a fixture and stopped by its cleanup:
   http://localhost:8480   the same ROOT over plain HTTP
   https://localhost:8444  the same ROOT, but with a certificate from a CA the
                           prefix does not trust
+  https://localhost:8445  the same ROOT, trusted, offering TLS 1.2 alone
+  https://localhost:8446  the same ROOT, trusted, offering TLS 1.1 alone
 
 Each logs "METHOD TARGET USER-AGENT" per request to LOGS[port].
 
@@ -29,7 +31,9 @@ MANIFEST = ROOT / "clients" / "version.txt"
 CERTS = pathlib.Path(os.environ.get("TALVOREN_TEST_CERTS", harness.REPO / "build" / "certs"))
 UNTRUSTED_CERTS = SERVE / "untrusted-certs"
 HTTPS_PORT, HTTP_PORT, UNTRUSTED_PORT = 8443, 8480, 8444
-LOGS = {port: SERVE / f"{port}.log" for port in (HTTPS_PORT, HTTP_PORT, UNTRUSTED_PORT)}
+TLS_1_2_PORT, TLS_1_1_PORT = 8445, 8446
+LOGS = {port: SERVE / f"{port}.log"
+        for port in (HTTPS_PORT, HTTP_PORT, UNTRUSTED_PORT, TLS_1_2_PORT, TLS_1_1_PORT)}
 
 
 def start_server(port, certs, log, root=ROOT, host="127.0.0.1", extra=()):
@@ -56,10 +60,12 @@ def start():
     (ROOT / "clients").mkdir(parents=True, exist_ok=True)
     subprocess.run([str(MAKE_CERT), str(UNTRUSTED_CERTS), "localhost"], check=True,
                    stdout=subprocess.DEVNULL)
-    for port, certs in ((HTTPS_PORT, CERTS), (HTTP_PORT, None),
-                        (UNTRUSTED_PORT, UNTRUSTED_CERTS)):
+    for port, certs, extra in ((HTTPS_PORT, CERTS, ()), (HTTP_PORT, None, ()),
+                               (UNTRUSTED_PORT, UNTRUSTED_CERTS, ()),
+                               (TLS_1_2_PORT, CERTS, ("--tls-only", "1.2")),
+                               (TLS_1_1_PORT, CERTS, ("--tls-only", "1.1"))):
         LOGS[port].write_text("")
-        server = start_server(port, certs, LOGS[port])
+        server = start_server(port, certs, LOGS[port], extra=extra)
         (SERVE / f"{port}.pid").write_text(f"{server.pid}\n")
 
 

@@ -17,6 +17,7 @@
 
 #include "app/handles.h"
 #include "app/main_window.h"
+#include "app/system_libraries.h"
 #include "tests/support/wait.h"
 #include "tests/support/window_driver.h"
 #include "ui/accessible_window.h"
@@ -97,18 +98,13 @@ int hold_open(const std::wstring& path, DWORD ms) {
 
 using AccessiblePtr = UniqueComObject<IAccessible>;
 
-// Asks again while the answer is a failure, as a reader does: a window still
-// starting, or COM still starting its services on a loaded machine, fails the
-// first requests.
+// Asks once, as a reader does: a window that exists and cannot give its
+// object is a fault.
 AccessiblePtr client_object(HWND window) {
     IAccessible* client = nullptr;
-    HRESULT result = E_FAIL;
-    wait_until([&] {
-        result = AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
-                                            __uuidof(IAccessible),
-                                            reinterpret_cast<void**>(&client));
-        return SUCCEEDED(result);
-    });
+    const HRESULT result =
+        AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
+                                   __uuidof(IAccessible), reinterpret_cast<void**>(&client));
     if (FAILED(result)) {
         std::fprintf(stderr, "AccessibleObjectFromWindow failed: 0x%08lx\n",
                      static_cast<unsigned long>(result));
@@ -372,7 +368,10 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"hold-open" && argc == 4) {
         return hold_open(argv[2], number(argv[3]));
     }
-    HWND window = FindWindowW(kWindowClass, nullptr);
+    // A reader waits for a window that is still starting, and for nothing else.
+    const bool reads = command == L"read-accessible" || command == L"follow-announcements";
+    HWND window =
+        reads ? wait_for_main_window(kWaitTimeoutMs) : FindWindowW(kWindowClass, nullptr);
     if (window == nullptr) {
         std::fputs("no main window\n", stderr);
         return 1;
@@ -398,6 +397,11 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"slot-modules" && argc == 4) {
         return slot_modules(window, number(argv[2]), number(argv[3]));
+    }
+    // A reader's libraries, bound before its first call into them.
+    if (!load_system_library(oleacc_imports) || !load_system_library(oleaut32_imports)) {
+        std::fputs("oleacc.dll or oleaut32.dll could not be loaded and bound\n", stderr);
+        return 1;
     }
     // Calls from a reader's thread just wait for their answer.
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
