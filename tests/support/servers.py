@@ -38,7 +38,9 @@ LOGS = {port: SERVE / f"{port}.log"
 
 def start_server(port, certs, log, root=ROOT, host="127.0.0.1", extra=()):
     """Starts dist_server.py in a session of its own and waits until it
-    listens; returns its Popen."""
+    listens; returns its Popen. Its files go to SERVE, made here: the
+    namespaced tests start servers without the shared ones."""
+    SERVE.mkdir(parents=True, exist_ok=True)
     ready = SERVE / f"{port}.ready"
     ready.unlink(missing_ok=True)
     command = [sys.executable, str(DIST_SERVER), "--host", host, "--port", str(port),
@@ -56,7 +58,6 @@ def start_server(port, certs, log, root=ROOT, host="127.0.0.1", extra=()):
 
 
 def start():
-    SERVE.mkdir(parents=True, exist_ok=True)
     (ROOT / "clients").mkdir(parents=True, exist_ok=True)
     subprocess.run([str(MAKE_CERT), str(UNTRUSTED_CERTS), "localhost"], check=True,
                    stdout=subprocess.DEVNULL)
