@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Everything a fresh Debian 12 machine needs to run every test: packages,
+# Everything a fresh Debian 12 or 13 machine needs to run every test: packages,
 # both builds, the Wine prefix, a display, the loopback distribution server,
 # then ctest. Stops what it started, also when a test fails.
 set -euo pipefail
