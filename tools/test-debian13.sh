@@ -39,6 +39,8 @@ make_root() {
   rm -rf --one-file-system "$root".new.*
   local new log
   new="$(mktemp -d "$root.new.XXXXXX")"
+  # The root's own mode: apt in it drops to its _apt user to download.
+  chmod 755 "$new"
   log="$new.log"
   echo "making the Debian 13 root $root (a few minutes, once)"
   if ! debootstrap --variant=minbase trixie "$new" >"$log" 2>&1; then
