@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "net/http_request.h"
 #include "net/manifest.h"
@@ -63,35 +64,24 @@ bool refuse_protocols(HINTERNET, DWORD protocols) {
 }  // namespace
 
 TEST(OpenRequest, SpeaksTls12AloneWhenTheFirstChoiceIsRefusedWhateverTheError) {
-    struct Case {
-        DWORD error;  // 0: the first choice is taken
-        int port;
-        bool succeeds;
-    };
-    const Case cases[] = {
-        {0, kTls12OnlyPort, true},
-        {0, kTls11OnlyPort, false},
-        {ERROR_INVALID_PARAMETER, kTls12OnlyPort, true},
-        {ERROR_INVALID_PARAMETER, kTls11OnlyPort, false},
-        {ERROR_WINHTTP_INVALID_OPTION, kTls12OnlyPort, true},
-        {ERROR_WINHTTP_INVALID_OPTION, kTls11OnlyPort, false},
-        {ERROR_NOT_SUPPORTED, kTls12OnlyPort, true},
-        {ERROR_NOT_SUPPORTED, kTls11OnlyPort, false},
-    };
-    for (const Case& c : cases) {
-        refusal_error = c.error;
-        refused_protocols = 0;
-        const std::string target = "/_x/size=3/tls-" + std::to_string(c.error) + ".txt";
-        HttpRequest http;
-        const bool sent = open_request(served_url(widen(target), c.port), L"GET", http, nullptr,
-                                       c.error != 0 ? refuse_protocols : set_secure_protocols);
-        EXPECT_EQ(sent && status_is_success(http.request.get()), c.succeeds)
-            << c.error << " " << c.port;
-        EXPECT_EQ(request_logged("GET " + target + " OmbrixDownloader/1.0", c.port), c.succeeds)
-            << c.error << " " << c.port;
-        if (c.error != 0) {
-            EXPECT_EQ(refused_protocols,
-                      WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3);
+    // 0: the first choice is taken. Either way TLS 1.2 goes through and 1.1 does not.
+    for (const DWORD error : {DWORD{0}, DWORD{ERROR_INVALID_PARAMETER},
+                              DWORD{ERROR_WINHTTP_INVALID_OPTION}, DWORD{ERROR_NOT_SUPPORTED}}) {
+        for (const auto& [port, succeeds] : {std::pair{kTls12OnlyPort, true},
+                                             std::pair{kTls11OnlyPort, false}}) {
+            refusal_error = error;
+            refused_protocols = 0;
+            const std::string target = "/_x/size=3/tls-" + std::to_string(error) + ".txt";
+            HttpRequest http;
+            const bool sent = open_request(served_url(widen(target), port), L"GET", http, nullptr,
+                                           error != 0 ? refuse_protocols : set_secure_protocols);
+            const std::string row = std::to_string(error) + " " + std::to_string(port);
+            EXPECT_EQ(sent && status_is_success(http.request.get()), succeeds) << row;
+            EXPECT_EQ(request_logged("GET " + target + " OmbrixDownloader/1.0", port), succeeds)
+                << row;
+            EXPECT_EQ(refused_protocols, error != 0 ? WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 |
+                                                          WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
+                                                    : 0u);
         }
     }
 }
