@@ -127,10 +127,11 @@ bool bind_delay_imports(HMODULE module, const ImgDelayDescr& imports) noexcept {
         functions.push_back(reinterpret_cast<ULONG_PTR>(function));
     }
     // Only once every name resolved: a DLL that lacks one leaves the slots
-    // as they were.
+    // as they were. An exe that calls none of a DLL's functions has no slots
+    // for it, and nothing to write.
     const std::lock_guard<std::mutex> lock(binding);
-    return write_image(image() + imports.rvaIAT, functions.data(),
-                       functions.size() * sizeof(ULONG_PTR)) &&
+    return (functions.empty() || write_image(image() + imports.rvaIAT, functions.data(),
+                                             functions.size() * sizeof(ULONG_PTR))) &&
            write_image(image() + imports.rvaHmod, &module, sizeof(module));
 }
 

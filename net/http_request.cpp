@@ -1,6 +1,7 @@
 #include "net/http_request.h"
 
 #include "app/system_libraries.h"
+#include "net/tls_choice.h"
 
 namespace {
 
@@ -74,7 +75,12 @@ bool is_http_address(const std::wstring& url) {
 }
 
 bool open_request(const std::wstring& url, const wchar_t* verb, HttpRequest& http,
-                  RequestRecord* record, SecureProtocolsCall first_choice) {
+                  RequestRecord* record) {
+    return open_request_choosing_tls(url, verb, http, record, set_secure_protocols);
+}
+
+bool open_request_choosing_tls(const std::wstring& url, const wchar_t* verb, HttpRequest& http,
+                               RequestRecord* record, SecureProtocolsCall first_choice) {
     UrlParts parts;
     DWORD flags = 0;
     if (!crack_url(url, parts)) {

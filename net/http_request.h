@@ -35,22 +35,15 @@ bool crack_url(const std::wstring& url, UrlParts& parts);
 // True for an address WinHTTP can parse whose scheme is http or https.
 bool is_http_address(const std::wstring& url);
 
-// Lets `session` speak exactly the TLS versions in `protocols`
-// (WINHTTP_FLAG_SECURE_PROTOCOL_* flags); false when WinHTTP refuses them.
-bool set_secure_protocols(HINTERNET session, DWORD protocols);
-using SecureProtocolsCall = bool (*)(HINTERNET session, DWORD protocols);
-
 // Sends `verb` ("GET" or "HEAD") to `url` and waits for the response
 // headers. True once they are in; then `http.request` is ready for
 // status_is_success, header queries and (after GET) body reads. Its session
-// speaks TLS 1.2 or 1.3, nothing older, or the request fails: it asks
-// `first_choice` for both, and for TLS 1.2 alone when that fails (tests pass
-// a `first_choice` that refuses, as systems without TLS 1.3 do). On false
-// the handles opened so far stay in `http`, which closes them. A `record`
-// gets the call that failed and its system error.
+// speaks TLS 1.2 or 1.3, nothing older, or the request fails: it asks for
+// both, and for TLS 1.2 alone when the system refuses that. On false the
+// handles opened so far stay in `http`, which closes them. A `record` gets
+// the call that failed and its system error.
 bool open_request(const std::wstring& url, const wchar_t* verb, HttpRequest& http,
-                  RequestRecord* record = nullptr,
-                  SecureProtocolsCall first_choice = set_secure_protocols);
+                  RequestRecord* record = nullptr);
 
 // True when the response status is 200 to 299 inclusive. A `record` gets the
 // status.

@@ -122,6 +122,13 @@ TEST_F(OwnDescriptor, WhatItCannotBindWholeIsRefusedAndLeftAsItWas) {
     }
 }
 
+TEST_F(OwnDescriptor, AnEmptyNameTableBindsOnlyTheModule) {
+    name_table[0].u1.AddressOfData = 0;
+    ASSERT_TRUE(bind_delay_imports(kernel32, imports));
+    EXPECT_EQ(slot_page.slots[0], kUnbound);
+    EXPECT_EQ(module_slot, kernel32);
+}
+
 TEST(DelayImports, AfterLoadingEverySlotLeadsIntoTheDllAndFloatArgumentsArriveExactly) {
     ASSERT_TRUE(load_system_library(winhttp_imports));
     EXPECT_EQ(slots_outside(winhttp_imports, GetModuleHandleW(L"winhttp.dll")),

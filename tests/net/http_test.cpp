@@ -11,6 +11,7 @@
 #include "net/http_request.h"
 #include "net/manifest.h"
 #include "net/package_size.h"
+#include "net/tls_choice.h"
 #include "tests/net/served.h"
 
 namespace {
@@ -73,8 +74,9 @@ TEST(OpenRequest, SpeaksTls12AloneWhenTheFirstChoiceIsRefusedWhateverTheError) {
             refused_protocols = 0;
             const std::string target = "/_x/size=3/tls-" + std::to_string(error) + ".txt";
             HttpRequest http;
-            const bool sent = open_request(served_url(widen(target), port), L"GET", http, nullptr,
-                                           error != 0 ? refuse_protocols : set_secure_protocols);
+            const bool sent = open_request_choosing_tls(
+                served_url(widen(target), port), L"GET", http, nullptr,
+                error != 0 ? refuse_protocols : set_secure_protocols);
             const std::string row = std::to_string(error) + " " + std::to_string(port);
             EXPECT_EQ(sent && status_is_success(http.request.get()), succeeds) << row;
             EXPECT_EQ(request_logged("GET " + target + " OmbrixDownloader/1.0", port), succeeds)
