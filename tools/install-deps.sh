@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building, testing and releasing need on a fresh Debian 12 or
 # 13 machine or root (git: signing with --rebuild exports the commit).
-# Idempotent: does nothing when every package is already there.
+# Idempotent: does nothing when every package and the SBOM validator are
+# already there.
 set -euo pipefail
 
 packages=(
@@ -12,20 +13,33 @@ packages=(
   osslsigncode libengine-pkcs11-openssl softhsm2 opensc
 )
 
+# The SBOM validator runs on Node.js. A Node.js from elsewhere brings its own
+# npm, which Debian's npm package would clash with.
+if ! command -v npm >/dev/null; then
+  packages+=(nodejs npm)
+fi
+
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$package")
   fi
 done
-if ((${#missing[@]} == 0)); then
-  exit 0
+if ((${#missing[@]})); then
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "missing packages: ${missing[*]}; run as root to install them" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-if [[ $(id -u) -ne 0 ]]; then
-  echo "missing packages: ${missing[*]}; run as root to install them" >&2
-  exit 1
+# CycloneDX's own library, which validates the SBOMs, from the npm registry
+# at the versions its lock file pins; installed again when the lock changes.
+validator="$(dirname "$0")/sbom-validator"
+if ! cmp -s "$validator/package-lock.json" "$validator/node_modules/.installed-lock.json"; then
+  npm ci --prefix "$validator" --omit=optional --ignore-scripts --no-audit --no-fund \
+    --loglevel=error >/dev/null
+  cp "$validator/package-lock.json" "$validator/node_modules/.installed-lock.json"
 fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

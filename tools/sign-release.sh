@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Authenticode-signs a release exe with osslsigncode (SHA-256), verifies the
 # signature, and proves that what was signed is the reproducible build: the
-# signed exe with its signature removed must equal the unsigned exe.
+# signed exe with its signature removed must equal the unsigned exe. Beside
+# OUT.exe it writes OUT.cdx.json, the SBOM of the signed file: the build's
+# SBOM beside IN.exe (IN.cdx.json), which must describe IN.exe, with the
+# hashes of OUT.exe.
 #
 #   tools/sign-release.sh KEY-OPTIONS --url URL --ca FILE [OPTIONS] IN.exe OUT.exe
 #
@@ -135,5 +138,12 @@ if ! same_but_checksum "$work/stripped.exe" "$in"; then
   echo "removing the signature does not give back $in" >&2
   exit 1
 fi
+if ! python3 "$repo/tools/sbom.py" --signed "${in%.exe}.cdx.json" "$in" "$work/signed.exe" \
+     "$work/signed.cdx.json"; then
+  echo "no SBOM for $out: ${in%.exe}.cdx.json must be the SBOM of $in" >&2
+  exit 1
+fi
+mv "$work/signed.cdx.json" "${out%.exe}.cdx.json"
 mv "$work/signed.exe" "$out"
-echo "signed $out; the signature verifies and removing it gives back $in"
+echo "signed $out; the signature verifies and removing it gives back $in;" \
+     "its SBOM is ${out%.exe}.cdx.json"

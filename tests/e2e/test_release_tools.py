@@ -1,10 +1,12 @@
 """The vendor's side: the signing script with a throw-away code-signing
 certificate (from a file with a time stamp, and from a software token), and
-what it must refuse; when the notices are made again, and what from; and the
+what it must refuse; when the notices are made again, and what from; the
+SBOMs, against CycloneDX's schema and the files they describe; and the
 distribution check against the fixture's server, healthy and broken at each
 step."""
 
 import http.server
+import json
 import os
 import pathlib
 import re
@@ -16,10 +18,12 @@ import unittest
 
 import harness
 import servers
+from pe_imports import delay_import_slots
 
 RELEASE = harness.REPO / "build" / "release"
 SIGN = harness.REPO / "tools" / "sign-release.sh"
-NOTICES = harness.REPO / "tools" / "third-party-notices.sh"
+NOTICES = harness.REPO / "tools" / "runtime_components.py"
+VALIDATOR = harness.REPO / "tools" / "sbom-validator" / "validate.cjs"
 SOFTHSM = "/usr/lib/softhsm/libsofthsm2.so"
 COMPILER = "x86_64-w64-mingw32-g++-posix"
 SPC_SP_OPUS_INFO = "1.3.6.1.4.1.311.2.1.12"
@@ -174,6 +178,7 @@ class SigningTest(unittest.TestCase):
         self.assertEqual(code, 0, said)
         report = self.assert_signed_build(signed)
         self.assertIn("Timestamp Server Signature verification: ok", report)
+        self.assertEqual(validate(signed.with_suffix(".cdx.json")).returncode, 0)
         self.assertEqual(program_name(signed, self.folder), "Talvoren Downloader")
 
     def test_what_cannot_be_proven_is_not_signed(self):
@@ -193,6 +198,10 @@ class SigningTest(unittest.TestCase):
         empty = self.folder / "empty" / "TalvorenDownloader.exe"
         empty.parent.mkdir()
         empty.touch()
+        other_sbom = self.folder / "other-sbom" / "TalvorenDownloader.exe"
+        other_sbom.parent.mkdir()
+        shutil.copy(RELEASE / "TalvorenDownloader.exe", other_sbom)
+        shutil.copy(RELEASE / "TalvorenCheck.cdx.json", other_sbom.with_suffix(".cdx.json"))
         ca = ["--ca", self.certs / "ca.pem"]
         cases = [
             ("an exe one byte off the committed build", ca + ["--rebuild"], off, None,
@@ -208,6 +217,8 @@ class SigningTest(unittest.TestCase):
             ("a time stamp from an authority outside --ca",
              ca + ["--timestamp", self.time_stamps(other_certs)],
              RELEASE / "TalvorenDownloader.exe", None, "does not verify against"),
+            ("an SBOM beside the exe that describes another", ca, other_sbom, None,
+             "must be the SBOM of"),
             ("no --ca", [], RELEASE / "TalvorenDownloader.exe", None, "--ca FILE"),
             ("a name that is not ASCII", ca + ["--name", "Talvoren下载器"],
              RELEASE / "TalvorenDownloader.exe", None, "--name must be printable ASCII"),
@@ -219,6 +230,7 @@ class SigningTest(unittest.TestCase):
                 self.assertNotEqual(code, 0, said)
                 self.assertIn(message, said)
                 self.assertFalse(out.exists())
+                self.assertFalse(out.with_suffix(".cdx.json").exists())
 
     def test_a_key_on_a_token_signs_the_same_way(self):
         tokens = self.folder / "tokens"
@@ -306,6 +318,36 @@ class NoticesTest(unittest.TestCase):
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.assertNotEqual(done.returncode, 0)
         self.assertEqual(sorted(path.name for path in self.folder.iterdir()), ["bin"])
+
+
+def validate(sbom):
+    return subprocess.run(["node", str(VALIDATOR), str(sbom)], capture_output=True, text=True)
+
+
+class SbomTest(unittest.TestCase):
+    def test_each_sbom_is_valid_and_names_its_exe_the_noticed_packages_and_the_imports(self):
+        noticed = set(re.findall(r"^\(?(\S+) (\S+), with ",
+                                 (RELEASE / "THIRD_PARTY_NOTICES").read_text(), re.MULTILINE))
+        for exe in (RELEASE / "TalvorenDownloader.exe", RELEASE / "TalvorenCheck.exe"):
+            with self.subTest(exe.name):
+                sbom = exe.with_suffix(".cdx.json")
+                checked = validate(sbom)
+                self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+                components = json.loads(sbom.read_text())["components"]
+                self.assertEqual({(part["name"], part["version"]) for part in components
+                                  if "purl" in part}, noticed)
+                dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(exe)],
+                                      check=True, capture_output=True, text=True).stdout
+                imports = set(re.findall(r"DLL Name: (\S+)", dump)) | set(delay_import_slots(exe))
+                self.assertEqual({part["name"] for part in components
+                                  if part["bom-ref"].startswith("windows:")}, imports)
+
+                # Beside another exe, the hashes it states are refused.
+                folder = pathlib.Path(tempfile.mkdtemp(prefix="talvoren-sbom-"))
+                self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+                shutil.copy(sbom, folder)
+                (folder / exe.name).write_bytes(exe.read_bytes() + b"\0")
+                self.assertEqual(validate(folder / sbom.name).returncode, 1)
 
 
 def served(relative, text):
