@@ -25,6 +25,7 @@ import re
 import subprocess
 import sys
 import uuid
+from urllib.parse import quote
 
 import pe_imports
 import runtime_components
@@ -93,9 +94,12 @@ def debian_release():
 
 def package_component(package, files, release):
     name, version = package["name"], package["version"]
-    purl = f"pkg:deb/debian/{name}@{version}?arch={package['architecture']}&distro=debian-{release}"
+    # Package URLs escape all but letters, digits and "-._~" ("g++" is
+    # "g%2B%2B"); qualifiers in the order of their keys.
+    purl = (f"pkg:deb/debian/{quote(name, safe='')}@{quote(version, safe='')}"
+            f"?arch={package['architecture']}&distro=debian-{release}")
     if package["source"] != name:
-        purl += f"&upstream={package['source']}"
+        purl += f"&upstream={quote(package['source'], safe='')}"
     licence = [{"expression": runtime_components.licence_expression(name, package["libraries"]),
                 "acknowledgement": "concluded"}]
     creator = {"url": [package["homepage"]]}
@@ -156,6 +160,9 @@ def bill_of_materials(options):
         "name": exe.stem, "version": options.version,
         "licenses": [{"expression": options.licence, "acknowledgement": "concluded"}],
         "hashes": hashes(exe),
+        # The deployable form is the file beside this SBOM.
+        "externalReferences": [{"type": "distribution", "url": exe.name,
+                                "hashes": hashes(exe)}],
         "properties": properties(exe.name, True, False, False),
     }
     inner = [file["bom-ref"] for package in packages for file in package["components"]]
@@ -188,7 +195,7 @@ def signed_bill_of_materials(unsigned_sbom, unsigned_exe, signed_exe):
     primary = bom["metadata"]["component"]
     if primary["hashes"] != hashes(unsigned_exe):
         raise ValueError(f"{unsigned_sbom} does not describe {unsigned_exe}: their hashes differ")
-    primary["hashes"] = hashes(signed_exe)
+    primary["hashes"] = primary["externalReferences"][0]["hashes"] = hashes(signed_exe)
     return with_serial_number(bom)
 
 
@@ -199,6 +206,10 @@ def main(arguments):
                    "source", "output"):
         parser.add_argument(f"--{option}")
     options = parser.parse_args(arguments)
+    missing = [name for name, value in vars(options).items() if value is None]
+    if not options.signed and missing != ["signed"]:
+        parser.error("missing: " + ", ".join(f"--{name.replace('_', '-')}" for name in missing
+                                             if name != "signed"))
     try:
         if options.signed:
             bom = signed_bill_of_materials(*options.signed[:3])
