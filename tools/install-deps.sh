@@ -35,11 +35,4 @@ if ((${#missing[@]})); then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# CycloneDX's own library, which validates the SBOMs, from the npm registry
-# at the versions its lock file pins; installed again when the lock changes.
-validator="$(dirname "$0")/sbom-validator"
-if ! cmp -s "$validator/package-lock.json" "$validator/node_modules/.installed-lock.json"; then
-  npm ci --prefix "$validator" --omit=optional --ignore-scripts --no-audit --no-fund \
-    --loglevel=error >/dev/null
-  cp "$validator/package-lock.json" "$validator/node_modules/.installed-lock.json"
-fi
+"$(dirname "$0")/install-sbom-validator.sh"
