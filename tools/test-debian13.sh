@@ -3,14 +3,14 @@
 # Wine 10) in a root made by debootstrap from Debian's archive and kept between
 # runs outside the clone, at $TALVOREN_DEBIAN13_ROOT (default below). It tests
 # a clone of the committed HEAD, the tree a fresh CI clone sees, whoever owns
-# the checkout, and exits with the tests' code. When the root cannot be made
-# or given its packages because the archive is out of reach, it says so loudly
-# and exits 0.
+# the checkout, and exits with the tests' code. When Debian's archive is out
+# of reach it says so loudly and exits 0; any other failure fails it.
 set -euo pipefail
 self="$(realpath "$0")"
 cd "$(dirname "$self")/.."
 
 root="${TALVOREN_DEBIAN13_ROOT:-/var/lib/talvoren/debian13}"
+mirror=http://deb.debian.org/debian
 
 if [[ $(id -u) -ne 0 ]]; then
   echo "run it as root (sudo $0): it mounts, chroots and installs packages" >&2
@@ -33,13 +33,17 @@ skipped() {
 in_root=(chroot "$root" /usr/bin/env -i HOME=/root CI=true LANG=C.UTF-8
          PATH=/usr/sbin:/usr/bin:/sbin:/bin)
 
-# The clone, under /tmp, which both sides see at the same path; it goes
-# when the run ends.
+# The clone and the logs, under /tmp, which both sides see at the same path,
+# and a half-made root; all go when the run ends.
 work="$(mktemp -d /tmp/talvoren-debian13.XXXXXX)"
+new=""
 mounted=0
 cleanup() {
   if ((mounted)); then
     umount -R "$root" || true
+  fi
+  if [[ -n $new ]]; then
+    rm -rf --one-file-system "$new"
   fi
   rm -rf --one-file-system "$work"
 }
@@ -58,29 +62,46 @@ if ! git -C "$clone" fetch -q --upload-pack="git -c safe.directory='*' upload-pa
 fi
 git -C "$clone" checkout -q FETCH_HEAD
 
+# Out of reach: the archive the root comes from cannot give its release file.
+archive_reachable() {
+  /usr/lib/apt/apt-helper download-file "$mirror/dists/trixie/InRelease" "$work/InRelease" \
+    >/dev/null 2>&1
+}
+
+# A step that needs the archive, its output kept aside: when it fails, the
+# run is skipped if the archive is out of reach and fails otherwise, so a
+# full disk or a held lock never passes for a network outage.
+step() {
+  local what=$1
+  shift
+  echo "$what"
+  "$@" </dev/null >"$work/step.log" 2>&1 && return 0
+  archive_reachable || skipped "$what failed: Debian's archive is out of reach"
+  tail -n 25 "$work/step.log" >&2
+  echo "$what failed; the end of its output is above" >&2
+  exit 1
+}
+
+install_debootstrap() {
+  apt-get update -qq &&
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap
+}
+
 # Built in a folder of its own and renamed when complete, so a run that
 # dies half-way never leaves a root that a later one would take as made.
 make_root() {
   [[ -d $root ]] && return 0
   if ! command -v debootstrap >/dev/null; then
-    { apt-get update -qq &&
-      DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        debootstrap >/dev/null; } || skipped "debootstrap cannot be installed"
+    step "installing debootstrap" install_debootstrap
   fi
   rm -rf --one-file-system "$root".new.*
-  local new log
   new="$(mktemp -d "$root.new.XXXXXX")"
   # The root's own mode: apt in it drops to its _apt user to download.
   chmod 755 "$new"
-  log="$new.log"
-  echo "making the Debian 13 root $root (a few minutes, once)"
-  if ! debootstrap --variant=minbase trixie "$new" >"$log" 2>&1; then
-    tail -n 20 "$log" >&2
-    rm -rf --one-file-system "$new" "$log"
-    skipped "debootstrap could not make $root from Debian's archive"
-  fi
-  rm -f "$log"
+  step "making the Debian 13 root $root (a few minutes, once)" \
+    debootstrap --variant=minbase trixie "$new" "$mirror"
   mv -T "$new" "$root"
+  new=""
 }
 
 mkdir -p "$(dirname "$root")"
@@ -100,12 +121,8 @@ cp -L --remove-destination /etc/resolv.conf "$root/etc/resolv.conf"
 # debootstrap writes no hosts file, and the tests ask for localhost.
 printf '127.0.0.1 localhost\n::1 localhost ip6-localhost ip6-loopback\n' >"$root/etc/hosts"
 
-if ! "${in_root[@]}" bash -c "cd '$clone' && tools/install-deps.sh"; then
-  "${in_root[@]}" apt-get update -qq --error-on=any ||
-    skipped "the packages cannot be installed in $root: Debian's archive is out of reach"
-  echo "installing the packages in $root failed" >&2
-  exit 1
-fi
+step "installing the packages in $root" \
+  "${in_root[@]}" bash -c "cd '$clone' && tools/install-deps.sh"
 flock -u "$lock"
 
 # The tests get a network of their own, loopback only: their servers take
