@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The test command, tools/test.sh, on Debian 13 (GCC 14, binutils 2.44,
 # Wine 10) in a root made by debootstrap from Debian's archive and kept between
-# runs outside the clone, at $TALVOREN_DEBIAN13_ROOT (default below). It tests
+# runs outside the clone, at $TALVOREN_DEBIAN13_ROOT (default below), brought
+# up to date with Debian 13's updates and security fixes once a day. It tests
 # a clone of the committed HEAD, the tree a fresh CI clone sees, whoever owns
 # the checkout, and exits with the tests' code. When Debian's archive is out
 # of reach it says so loudly and exits 0; any other failure fails it.
@@ -11,6 +12,17 @@ cd "$(dirname "$self")/.."
 
 root="${TALVOREN_DEBIAN13_ROOT:-/var/lib/talvoren/debian13}"
 mirror=http://deb.debian.org/debian
+security=http://security.debian.org/debian-security
+sources="Types: deb
+URIs: $mirror
+Suites: trixie trixie-updates
+Components: main
+
+Types: deb
+URIs: $security
+Suites: trixie-security
+Components: main
+"
 
 if [[ $(id -u) -ne 0 ]]; then
   echo "run it as root (sudo $0): it mounts, chroots and installs packages" >&2
@@ -62,10 +74,14 @@ if ! git -C "$clone" fetch -q --upload-pack="git -c safe.directory='*' upload-pa
 fi
 git -C "$clone" checkout -q FETCH_HEAD
 
-# Out of reach: the archive the root comes from cannot give its release file.
+# Out of reach: either archive the root comes from cannot give its release
+# file.
 archive_reachable() {
-  /usr/lib/apt/apt-helper download-file "$mirror/dists/trixie/InRelease" "$work/InRelease" \
-    >/dev/null 2>&1
+  local url
+  for url in "$mirror/dists/trixie/InRelease" "$security/dists/trixie-security/InRelease"; do
+    /usr/lib/apt/apt-helper download-file "$url" "$work/InRelease" >/dev/null 2>&1 ||
+      return 1
+  done
 }
 
 # A step that needs the archive, its output kept aside: when it fails, the
@@ -81,6 +97,10 @@ step() {
   echo "$what failed; the end of its output is above" >&2
   exit 1
 }
+
+# A run that cannot ask the archive can neither make nor update the root,
+# nor tell whether it holds today's Debian 13.
+archive_reachable || skipped "Debian's archive ($mirror, $security) is out of reach"
 
 install_debootstrap() {
   apt-get update -qq &&
@@ -104,29 +124,60 @@ make_root() {
   new=""
 }
 
-mkdir -p "$(dirname "$root")"
-exec {lock}>"$root.lock"
-# One run at a time makes the root and installs into it.
-flock "$lock"
-make_root
-
 # unshare --mount inside the root needs the root to be a mount point; the
 # binds are recursive because a plain bind hides what is mounted below.
-mount --rbind "$root" "$root"
-mounted=1
-for dir in proc sys dev tmp; do
-  mount --rbind "/$dir" "$root/$dir"
-done
-cp -L --remove-destination /etc/resolv.conf "$root/etc/resolv.conf"
-# debootstrap writes no hosts file, and the tests ask for localhost.
-printf '127.0.0.1 localhost\n::1 localhost ip6-localhost ip6-loopback\n' >"$root/etc/hosts"
+mount_root() {
+  ((mounted)) && return 0
+  mount --rbind "$root" "$root"
+  mounted=1
+  local dir
+  for dir in proc sys dev tmp; do
+    mount --rbind "/$dir" "$root/$dir"
+  done
+}
 
-step "installing the packages in $root" \
-  "${in_root[@]}" bash -c "cd '$clone' && tools/install-deps.sh"
+# What the root was last brought up to date with; a new package list or new
+# sources make it due again, as does a day gone by.
+stamp="$root/var/lib/talvoren-current"
+current="$(printf '%s' "$sources" | cat - "$clone/tools/install-deps.sh" | sha256sum)"
+up_to_date() {
+  [[ -f $stamp && $(<"$stamp") == "$current" && -n $(find "$stamp" -mmin -1440) ]]
+}
+
+update_root() {
+  make_root
+  mount_root
+  cp -L --remove-destination /etc/resolv.conf "$root/etc/resolv.conf"
+  # debootstrap writes no hosts file, and the tests ask for localhost.
+  printf '127.0.0.1 localhost\n::1 localhost ip6-localhost ip6-loopback\n' >"$root/etc/hosts"
+  printf '%s' "$sources" >"$root/etc/apt/sources.list.d/debian.sources"
+  rm -f "$root/etc/apt/sources.list"
+  step "updating $root from Debian 13, its updates and its security fixes" \
+    "${in_root[@]}" apt-get update -qq --error-on=any
+  step "upgrading $root" \
+    "${in_root[@]}" DEBIAN_FRONTEND=noninteractive apt-get full-upgrade -y -qq
+  step "installing the packages in $root" \
+    "${in_root[@]}" bash -c "cd '$clone' && tools/install-deps.sh"
+  printf '%s' "$current" >"$stamp"
+}
+
+mkdir -p "$(dirname "$root")"
+exec {lock}>"$root.lock"
+# One run at a time makes, updates and installs into the root.
+flock "$lock"
+up_to_date || update_root
 flock -u "$lock"
+mount_root
+
+versions="Debian $(<"$root/etc/debian_version")"
+for tool in GCC:g++-mingw-w64-x86-64-posix binutils:binutils-mingw-w64-x86-64 \
+            mingw-w64:mingw-w64-x86-64-dev Wine:wine64 CMake:cmake; do
+  versions+=", ${tool%%:*} $("${in_root[@]}" dpkg-query -W -f="\${Version}" "${tool#*:}")"
+done
+echo "tests on Debian 13 in $root, clone $clone"
+echo "Debian 13 run versions: $versions"
 
 # The tests get a network of their own, loopback only: their servers take
 # fixed ports that runs elsewhere on the machine use too.
-echo "tests on Debian 13 in $root, clone $clone"
 unshare --net bash -c 'ip link set lo up && exec "$@"' - \
   "${in_root[@]}" bash -c "cd '$clone' && tools/test.sh"
