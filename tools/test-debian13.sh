@@ -161,12 +161,21 @@ update_root() {
   printf '%s' "$current" >"$stamp"
 }
 
+# Tests hold the lock shared, so runs test side by side; making, updating
+# and installing hold it alone, so nothing changes under running tests. The
+# shared lock is dropped before waiting for the exclusive one: two runs each
+# holding it shared while waiting would wait for each other for ever. Having
+# waited, a run looks again, since another may have done the work meanwhile.
 mkdir -p "$(dirname "$root")"
 exec {lock}>"$root.lock"
-# One run at a time makes, updates and installs into the root.
-flock "$lock"
-up_to_date || update_root
-flock -u "$lock"
+flock -s "$lock"
+while ! up_to_date; do
+  flock -u "$lock"
+  flock -x "$lock"
+  up_to_date || update_root
+  flock -u "$lock"
+  flock -s "$lock"
+done
 mount_root
 
 versions="Debian $(<"$root/etc/debian_version")"
