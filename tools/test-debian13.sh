@@ -45,14 +45,19 @@ skipped() {
 in_root=(chroot "$root" /usr/bin/env -i HOME=/root CI=true LANG=C.UTF-8
          PATH=/usr/sbin:/usr/bin:/sbin:/bin)
 
-# The clone and the logs, under /tmp, which both sides see at the same path,
-# and a half-made root; all go when the run ends.
+# The logs, the run's own /tmp with the clone in it, and a half-made root;
+# all go when the run ends. Mounted as the root's /tmp, $work/tmp is /tmp
+# there, so the clone is at $work$clone here and at $clone in the root.
 work="$(mktemp -d /tmp/talvoren-debian13.XXXXXX)"
+mkdir -m 1777 "$work/tmp"
+clone=/tmp/clone
 new=""
 mounted=0
 cleanup() {
+  # Processes the tests left may keep it busy; the mounts end with this
+  # run's namespace all the same.
   if ((mounted)); then
-    umount -R "$root" || true
+    umount -R "$root" 2>/dev/null || true
   fi
   if [[ -n $new ]]; then
     rm -rf --one-file-system "$new"
@@ -65,14 +70,13 @@ trap cleanup EXIT
 # as of dubious ownership. Only the process that reads it is told to trust
 # it: the machine's git configuration stays as it is, and a -c given to
 # fetch would not reach that process, whose environment git clears.
-clone="$work/clone"
-git init -q "$clone"
-if ! git -C "$clone" fetch -q --upload-pack="git -c safe.directory='*' upload-pack" \
+git init -q "$work$clone"
+if ! git -C "$work$clone" fetch -q --upload-pack="git -c safe.directory='*' upload-pack" \
        "$PWD" HEAD; then
   echo "cannot clone the committed HEAD of $PWD: git's message is above" >&2
   exit 1
 fi
-git -C "$clone" checkout -q FETCH_HEAD
+git -C "$work$clone" checkout -q FETCH_HEAD
 
 # Out of reach: either archive the root comes from cannot give its release
 # file.
@@ -131,15 +135,18 @@ mount_root() {
   mount --rbind "$root" "$root"
   mounted=1
   local dir
-  for dir in proc sys dev tmp; do
+  for dir in proc sys dev; do
     mount --rbind "/$dir" "$root/$dir"
   done
+  # Not the machine's /tmp: an Xvfb in another network namespace takes the
+  # same display number and replaces the socket file of the same name.
+  mount --bind "$work/tmp" "$root/tmp"
 }
 
 # What the root was last brought up to date with; a new package list or new
 # sources make it due again, as does a day gone by.
 stamp="$root/var/lib/talvoren-current"
-current="$(printf '%s' "$sources" | cat - "$clone/tools/install-deps.sh" | sha256sum)"
+current="$(printf '%s' "$sources" | cat - "$work$clone/tools/install-deps.sh" | sha256sum)"
 up_to_date() {
   [[ -f $stamp && $(<"$stamp") == "$current" && -n $(find "$stamp" -mmin -1440) ]]
 }
@@ -183,7 +190,7 @@ for tool in GCC:g++-mingw-w64-x86-64-posix binutils:binutils-mingw-w64-x86-64 \
             mingw-w64:mingw-w64-x86-64-dev Wine:wine64 CMake:cmake; do
   versions+=", ${tool%%:*} $("${in_root[@]}" dpkg-query -W -f="\${Version}" "${tool#*:}")"
 done
-echo "tests on Debian 13 in $root, clone $clone"
+echo "tests on Debian 13 in $root, clone $work$clone"
 echo "Debian 13 run versions: $versions"
 
 # The tests get a network of their own, loopback only: their servers take
