@@ -175,13 +175,19 @@ update_root() {
 # waited, a run looks again, since another may have done the work meanwhile.
 mkdir -p "$(dirname "$root")"
 exec {lock}>"$root.lock"
-flock -s "$lock"
+# Takes the lock shared (-s) or alone (-x), saying why when it must wait.
+take_lock() {
+  flock -n "$1" "$lock" && return 0
+  echo "waiting: $2"
+  flock "$1" "$lock"
+}
+take_lock -s "another run is making or updating $root"
 while ! up_to_date; do
   flock -u "$lock"
-  flock -x "$lock"
+  take_lock -x "other runs are using $root, which this one has to update"
   up_to_date || update_root
   flock -u "$lock"
-  flock -s "$lock"
+  take_lock -s "another run is making or updating $root"
 done
 mount_root
 
