@@ -111,6 +111,13 @@ install_debootstrap() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap
 }
 
+# debootstrap's output says what failed; its log in the root says why.
+bootstrap() {
+  debootstrap --variant=minbase trixie "$new" "$mirror" && return 0
+  tail -n 5 "$new/debootstrap/debootstrap.log"
+  return 1
+}
+
 # Built in a folder of its own and renamed when complete, so a run that
 # dies half-way never leaves a root that a later one would take as made.
 make_root() {
@@ -122,8 +129,7 @@ make_root() {
   new="$(mktemp -d "$root.new.XXXXXX")"
   # The root's own mode: apt in it drops to its _apt user to download.
   chmod 755 "$new"
-  step "making the Debian 13 root $root (a few minutes, once)" \
-    debootstrap --variant=minbase trixie "$new" "$mirror"
+  step "making the Debian 13 root $root (a few minutes, once)" bootstrap
   mv -T "$new" "$root"
   new=""
 }
