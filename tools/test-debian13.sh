@@ -196,6 +196,10 @@ while ! up_to_date; do
   take_lock -s "another run is making or updating $root"
 done
 mount_root
+# Into this run's clone, so under the shared lock; the tests have no network
+# to fetch it with.
+step "installing the SBOM validator in the clone" \
+  "${in_root[@]}" bash -c "cd '$clone' && tools/install-sbom-validator.sh"
 
 versions="Debian $(<"$root/etc/debian_version")"
 for tool in GCC:g++-mingw-w64-x86-64-posix binutils:binutils-mingw-w64-x86-64 \
