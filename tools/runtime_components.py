@@ -75,13 +75,19 @@ def dpkg_query(*arguments):
                           text=True).stdout
 
 
-def package_of(path):
+def owners(paths):
+    """{path: the package that holds it} for `paths`, asked of dpkg at once."""
+    found = {}
     # A diverted path also gets "diversion by PACKAGE from: PATH" and
     # "... to:" lines; only "PACKAGE: PATH" names the package that holds it.
-    for line in dpkg_query("-S", path).splitlines():
+    for line in dpkg_query("-S", *paths).splitlines():
         if not line.startswith("diversion by "):
-            return line.split(":", 1)[0]
-    raise LookupError(f"no package holds {path}")
+            package, path = line.split(": ", 1)
+            found.setdefault(path, package)
+    missing = [path for path in paths if path not in found]
+    if missing:
+        raise LookupError(f"no package holds {', '.join(missing)}")
+    return found
 
 
 def spdx_of_dep5(name):
@@ -133,9 +139,10 @@ def packages(compiler):
     each a dict: name, version, architecture, source, source_version,
     homepage, copyright (the file's path) and libraries (name to path)."""
     found = {}
-    for library in LIBRARIES:
-        path = library_path(compiler, library)
-        name = package_of(path)
+    paths = {library: library_path(compiler, library) for library in LIBRARIES}
+    holders = owners(list(paths.values()))
+    for library, path in paths.items():
+        name = holders[path]
         if name not in found:
             fields = dpkg_query("-W", "-f=${Version}\t${Architecture}\t${source:Package}\t"
                                 "${source:Version}\t${Homepage}", name).split("\t")

@@ -144,8 +144,10 @@ def bill_of_materials(options):
     toolchain = runtime_components.packages(options.compiler)
     by_name = {package["name"]: package for package in toolchain}
     files = {name: [] for name in by_name}
-    for path in linked_toolchain_files(options.map, exe.parent):
-        owner = runtime_components.package_of(path)
+    linked = linked_toolchain_files(options.map, exe.parent)
+    holders = runtime_components.owners(linked)
+    for path in linked:
+        owner = holders[path]
         if owner not in files:
             raise LookupError(f"{exe.name} links {path} of {owner}, a package the notices do "
                               f"not name: add its library to {runtime_components.__file__}")
