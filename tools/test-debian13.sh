@@ -44,12 +44,17 @@ skipped() {
 # A command in the root with the environment of a fresh CI run.
 in_root=(chroot "$root" /usr/bin/env -i HOME=/root CI=true LANG=C.UTF-8
          PATH=/usr/sbin:/usr/bin:/sbin:/bin)
+# The same, for npm: it trusts the certificates this machine trusts, which
+# hold the CA of a TLS-inspecting proxy where the machine has one.
+online_in_root=("${in_root[@]}" NODE_EXTRA_CA_CERTS=/tmp/machine-certificates.pem)
 
 # The logs, the run's own /tmp with the clone in it, and a half-made root;
 # all go when the run ends. Mounted as the root's /tmp, $work/tmp is /tmp
 # there, so the clone is at $work$clone here and at $clone in the root.
 work="$(mktemp -d /tmp/talvoren-debian13.XXXXXX)"
 mkdir -m 1777 "$work/tmp"
+cat /etc/ssl/certs/ca-certificates.crt ${NODE_EXTRA_CA_CERTS:+"$NODE_EXTRA_CA_CERTS"} \
+  >"$work/tmp/machine-certificates.pem" 2>/dev/null || true
 clone=/tmp/clone
 new=""
 mounted=0
@@ -170,7 +175,7 @@ update_root() {
   step "upgrading $root" \
     "${in_root[@]}" DEBIAN_FRONTEND=noninteractive apt-get full-upgrade -y -qq
   step "installing the packages in $root" \
-    "${in_root[@]}" bash -c "cd '$clone' && tools/install-deps.sh"
+    "${online_in_root[@]}" bash -c "cd '$clone' && tools/install-deps.sh"
   printf '%s' "$current" >"$stamp"
 }
 
@@ -199,7 +204,7 @@ mount_root
 # Into this run's clone, so under the shared lock; the tests have no network
 # to fetch it with.
 step "installing the SBOM validator in the clone" \
-  "${in_root[@]}" bash -c "cd '$clone' && tools/install-sbom-validator.sh"
+  "${online_in_root[@]}" bash -c "cd '$clone' && tools/install-sbom-validator.sh"
 
 versions="Debian $(<"$root/etc/debian_version")"
 for tool in GCC:g++-mingw-w64-x86-64-posix binutils:binutils-mingw-w64-x86-64 \
