@@ -9,7 +9,6 @@ import struct
 
 class Image:
     def __init__(self, path):
-        self.path = path
         self.data = pathlib.Path(path).read_bytes()
         header = struct.unpack_from("<I", self.data, 0x3C)[0]
         if self.data[header:header + 4] != b"PE\0\0":

@@ -65,12 +65,12 @@ def linked_toolchain_files(link_map, build_dir):
     """The files outside the build folder that the linker took code from:
     archives with a member included, and objects it loaded whole."""
     text = pathlib.Path(link_map).read_text()
-    build_dir = os.path.realpath(build_dir)
-    files = set(re.findall(r"^(/\S+?)\(", text.split("\n\n", 1)[-1].split("\nMemory Configuration")[0],
-                           re.MULTILINE))
-    files |= {path for path in re.findall(r"^LOAD (/\S+\.o)$", text, re.MULTILINE)}
-    return sorted(os.path.realpath(path) for path in files
-                  if not os.path.realpath(path).startswith(build_dir + os.sep))
+    # Only the included members stand at a line's start as "ARCHIVE(MEMBER)";
+    # the memory map indents every input it names.
+    named = re.findall(r"^(/\S+?)\(", text, re.MULTILINE)
+    named += re.findall(r"^LOAD (/\S+\.o)$", text, re.MULTILINE)
+    inside = os.path.realpath(build_dir) + os.sep
+    return sorted({path for path in map(os.path.realpath, named) if not path.startswith(inside)})
 
 
 def commit_time(source):
@@ -157,14 +157,15 @@ def bill_of_materials(options):
                 for name, paths in files.items() if paths]
     dlls = [dll_component(name, kind) for name, kind in imported_dlls(exe)]
     vendor = {"name": options.vendor_name, "url": [options.vendor_url]}
+    exe_hashes = hashes(exe)
     primary = {
         "type": "application", "bom-ref": f"exe:{exe.name}", "manufacturer": vendor,
         "name": exe.stem, "version": options.version,
         "licenses": [{"expression": options.licence, "acknowledgement": "concluded"}],
-        "hashes": hashes(exe),
+        "hashes": exe_hashes,
         # The deployable form is the file beside this SBOM.
         "externalReferences": [{"type": "distribution", "url": exe.name,
-                                "hashes": hashes(exe)}],
+                                "hashes": exe_hashes}],
         "properties": properties(exe.name, True, False, False),
     }
     inner = [file["bom-ref"] for package in packages for file in package["components"]]

@@ -23,13 +23,6 @@ KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll", "ole32.dl
 DELAY_LOADED_DLLS = {"gdiplus.dll", "winhttp.dll", "oleacc.dll", "oleaut32.dll"}
 
 
-def imported_dlls(exe):
-    dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(exe)], check=True,
-                          capture_output=True, text=True).stdout
-    return {line.split(":", 1)[1].strip().lower()
-            for line in dump.splitlines() if "DLL Name:" in line}
-
-
 def delay_imported_dlls(exe):
     return set(delay_import_slots(exe))
 
@@ -221,10 +214,10 @@ class ShippedExeTest(unittest.TestCase):
     def test_imports_only_known_dlls_and_delay_loads_the_rest(self):
         for exe in (harness.RELEASE_EXE, harness.DOWNLOADER):
             with self.subTest(exe=exe.name):
-                self.assertEqual(imported_dlls(exe), KNOWN_DLLS)
+                self.assertEqual(harness.imported_dlls(exe), KNOWN_DLLS)
                 self.assertEqual(delay_imported_dlls(exe), DELAY_LOADED_DLLS)
         # The distribution check, run from the same folders, needs only WinHTTP.
-        self.assertLessEqual(imported_dlls(harness.RELEASE_CHECK), KNOWN_DLLS)
+        self.assertLessEqual(harness.imported_dlls(harness.RELEASE_CHECK), KNOWN_DLLS)
         self.assertEqual(delay_imported_dlls(harness.RELEASE_CHECK), {"winhttp.dll"})
 
     def test_declares_gui_subsystem_and_as_invoker_manifest(self):

@@ -26,6 +26,14 @@ CHECK = BUILD / "TalvorenCheck.exe"
 RELEASE_CHECK = RELEASE_EXE.parent / "TalvorenCheck.exe"
 
 
+def imported_dlls(exe):
+    """The lower-cased DLL names of the exe's import table, as objdump reads it."""
+    dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(exe)], check=True,
+                          capture_output=True, text=True).stdout
+    return {line.split(":", 1)[1].strip().lower()
+            for line in dump.splitlines() if "DLL Name:" in line}
+
+
 def windows_path(path):
     """The Z: path under which Wine programs see a Linux path."""
     return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
