@@ -135,16 +135,27 @@ LRESULT show_message_text(HWND window, const wchar_t* caption, UINT style) {
 
 LRESULT on_failed(HWND window) {
     ask_for_attention(window);
+    announce_outcome(window);
     return show_message_text(window, L"下载失败", MB_ICONERROR);
 }
 
 // Also reached while minimised, when nothing is painted: the outcome is
 // announced here, not by the next paint.
 LRESULT on_completed(HWND window) {
-    announce_changes(window);
+    announce_outcome(window);
     ask_for_attention(window);
     invalidate(window);
     return 0;
+}
+
+// Activation moves the focus, which cancels a reader's speech: the default
+// handling goes first, then an outcome the user was away for is raised again.
+LRESULT on_activate(HWND window, WPARAM wparam, LPARAM lparam) {
+    const LRESULT result = DefWindowProcW(window, WM_ACTIVATE, wparam, lparam);
+    if (LOWORD(wparam) != WA_INACTIVE) {
+        announce_outcome_on_return(window);
+    }
+    return result;
 }
 
 }  // namespace
@@ -167,6 +178,8 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         return on_nc_destroy(window, wparam, lparam);
     case WM_SIZE:
         return on_size(window, wparam);
+    case WM_ACTIVATE:
+        return on_activate(window, wparam, lparam);
     case WM_PAINT:
         return on_paint(window);
     case WM_ERASEBKGND:

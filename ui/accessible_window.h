@@ -25,6 +25,19 @@ LRESULT answer_get_object(HWND window, WPARAM flags, LPARAM object_id);
 // change on the progress when the shown whole percentage moved.
 void announce_changes(HWND window);
 
+// Announces the download's outcome, which is in the status line. Readers
+// that listen only to the foreground application drop the events of a
+// window behind another or minimised: an outcome announced then is raised
+// once more when the window is next activated.
+void announce_outcome(HWND window);
+
+// WM_ACTIVATE, once the default handling has moved the focus (which cancels
+// a reader's speech): raises the held outcome again if the window is now in
+// the foreground and not disabled under its own message box, once: the
+// repeat never talks over the box, which a reader reads when it comes
+// forward.
+void announce_outcome_on_return(HWND window);
+
 // The window's last message (WM_NCDESTROY): the process lets go of the
 // object and takes back the status line's annotation; a reader that kept the
 // object is told from now on that it is not available, and later requests
