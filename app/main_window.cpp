@@ -82,6 +82,7 @@ LRESULT on_size(HWND window, WPARAM size_type) {
 LRESULT on_paint(HWND window) {
     paint_window(window);
     announce_changes(window);
+    announce_outcome_on_return(window);
     return 0;
 }
 
@@ -148,16 +149,6 @@ LRESULT on_completed(HWND window) {
     return 0;
 }
 
-// Activation moves the focus, which cancels a reader's speech: the default
-// handling goes first, then an outcome the user was away for is raised again.
-LRESULT on_activate(HWND window, WPARAM wparam, LPARAM lparam) {
-    const LRESULT result = DefWindowProcW(window, WM_ACTIVATE, wparam, lparam);
-    if (LOWORD(wparam) != WA_INACTIVE) {
-        announce_outcome_on_return(window);
-    }
-    return result;
-}
-
 }  // namespace
 
 void start_transfer(HWND window) {
@@ -178,8 +169,6 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         return on_nc_destroy(window, wparam, lparam);
     case WM_SIZE:
         return on_size(window, wparam);
-    case WM_ACTIVATE:
-        return on_activate(window, wparam, lparam);
     case WM_PAINT:
         return on_paint(window);
     case WM_ERASEBKGND:

@@ -294,7 +294,7 @@ UniqueComObject<ClientAccessible> client_object;
 UniqueComObject<IAccPropServices> annotations;
 std::wstring announced_status{kWindowTitle};
 int announced_percent = 0;
-// The outcome was announced while the window was not in the foreground.
+// The outcome was announced while the window was behind another or minimised.
 bool outcome_held = false;
 
 // Tried on the first request, so that a run without a reader loads nothing.
@@ -366,11 +366,12 @@ void announce_changes(HWND window) {
 
 void announce_outcome(HWND window) {
     announce_changes(window);
-    outcome_held = GetForegroundWindow() != window;
+    outcome_held = GetForegroundWindow() != window || IsIconic(window);
 }
 
 void announce_outcome_on_return(HWND window) {
-    if (outcome_held && GetForegroundWindow() == window && IsWindowEnabled(window)) {
+    if (outcome_held && GetForegroundWindow() == window && !IsIconic(window) &&
+        IsWindowEnabled(window)) {
         outcome_held = false;
         NotifyWinEvent(kLiveRegionChangedEvent, window, OBJID_CLIENT, kStatusChild);
     }
