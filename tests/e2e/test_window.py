@@ -13,7 +13,7 @@ from xml.etree import ElementTree
 
 import harness
 import servers
-from pe_imports import Image, delay_import_slots
+from pe_imports import delay_import_slots
 
 
 # The static import table may name only KnownDLLs, which Windows always
@@ -240,30 +240,18 @@ class ShippedExeTest(unittest.TestCase):
             "processorArchitecture": "*", "publicKeyToken": "6595b64144ccf1df", "language": "*"}])
 
     def test_the_icon_holds_every_size_windows_asks_for_each_entry_true_to_its_image(self):
-        image = Image(harness.RELEASE_EXE)
-        data = image.data
-        root = image.offset_of(struct.unpack_from("<I", data, image.optional + 128)[0])
-
-        def resource(kind, number):  # the first language's bytes
-            at = root
-            for key in (kind, number, None):
-                named, ids = struct.unpack_from("<12xHH", data, at)
-                entries = [struct.unpack_from("<II", data, at + 16 + 8 * index)
-                           for index in range(named + ids)]
-                at = root + (next(to for name, to in entries if key in (None, name)) & 0x7FFFFFFF)
-            rva, size = struct.unpack_from("<II", data, at)
-            return data[image.offset_of(rva):image.offset_of(rva) + size]
-
-        group = resource(14, 101)  # RT_GROUP_ICON, the icon named in the resource script
+        icon = (harness.REPO / "res" / "app.ico").read_bytes()
+        exe = harness.RELEASE_EXE.read_bytes()
         sizes = []
-        for index in range(struct.unpack_from("<H", group, 4)[0]):
-            width, height, _, _, _, bits, _, number = struct.unpack_from("<BBBBHHIH", group,
-                                                                         6 + 14 * index)
-            icon = resource(3, number)  # RT_ICON
-            png = icon.startswith(b"\x89PNG")
-            real = struct.unpack_from(">II" if png else "<ii2xH", icon, 16 if png else 4)
+        for index in range(struct.unpack_from("<H", icon, 4)[0]):
+            width, height, _, _, _, bits, size, at = struct.unpack_from("<BBBBHHII", icon,
+                                                                        6 + 16 * index)
+            image = icon[at:at + size]
+            png = image.startswith(b"\x89PNG")
+            real = struct.unpack_from(">II" if png else "<ii2xH", image, 16 if png else 4)
             self.assertEqual((width or 256, height or 256, bits),
                              (real[0], real[1] // (1 if png else 2), 32 if png else real[2]))
+            self.assertIn(image, exe)  # the resource compiler copies each image as it is
             sizes.append(real[0])
         self.assertEqual(sizes, [16, 20, 24, 32, 40, 48, 64, 256])
 
