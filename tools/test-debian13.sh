@@ -32,32 +32,43 @@ if [[ $(id -u) -ne 0 ]]; then
 fi
 
 # The run proper goes on in namespaces of its own: its mounts are private to
-# it, and when its first process ends, the kernel ends every other one in its
-# PID namespace (tests, servers, Xvfb, wineserver), and with them the lock's
-# descriptor they inherit. This process stays outside: on SIGTERM, SIGINT or
-# SIGHUP it ends that first process and waits until the namespace is empty;
-# only then, and after a run that ended by itself, does it remove the run's
-# folder and any root the run left half-made. stop ends the run, $run, and
-# exits with $1.
+# it, and when the first process of its PID namespace, a shell, ends, the
+# kernel ends every other one (tests, servers, Xvfb, wineserver), and with
+# them the lock's descriptor they inherit. This process stays outside: on
+# SIGTERM, SIGINT or SIGHUP it ends that shell and waits until the namespace
+# is empty; only then, and after a run that ended by itself, does it remove
+# the run's folder and any root the run left half-made. The shell ends on
+# SIGTERM once it has set its trap, which it does before it starts the run;
+# before that, only SIGKILL reaches it (and unshare reports that kill as its
+# own failure). stop ends the run, started last in the background, and exits
+# with $1.
 stop() {
   trap '' INT TERM HUP
-  local first=""
+  local run=$! first="" second=""
+  [[ -n $run ]] || exit "$1"
   read -r first _ <"/proc/$run/task/$run/children" || true
-  kill -KILL "${first:-$run}" 2>/dev/null || true
-  wait "$run" || true
+  if [[ -n $first ]]; then
+    read -r second _ <"/proc/$first/task/$first/children" || true
+  fi
+  if [[ -n $second ]]; then
+    kill -TERM "$first"
+  else
+    kill -KILL "${first:-$run}" 2>/dev/null || true
+  fi
+  wait "$run" 2>/dev/null || true
   exit "$1"
 }
 if [[ -z ${TALVOREN_DEBIAN13_WORK:-} ]]; then
   work="$(mktemp -d /tmp/talvoren-debian13.XXXXXX)"
   trap 'rm -rf --one-file-system "$work" "$root.new.${work##*.}"' EXIT
-  TALVOREN_DEBIAN13_WORK="$work" \
-    unshare --pid --fork --kill-child --mount-proc --propagation private "$self" "$@" &
-  run=$!
   trap 'stop 129' HUP
   trap 'stop 130' INT
   trap 'stop 143' TERM
+  TALVOREN_DEBIAN13_WORK="$work" \
+    unshare --pid --fork --kill-child --mount-proc --propagation private \
+    sh -c 'trap "exit 143" TERM; "$@" & wait "$!"' - "$self" "$@" &
   status=0
-  wait "$run" || status=$?
+  wait "$!" || status=$?
   exit "$status"
 fi
 work="$TALVOREN_DEBIAN13_WORK"
