@@ -225,7 +225,9 @@ update_root() {
   printf '%s' "$sources" >"$root/etc/apt/sources.list.d/debian.sources"
   rm -f "$root/etc/apt/sources.list"
   # A run killed while dpkg worked leaves it interrupted, and apt refuses to
-  # install until it has finished; the stamp is then not yet written.
+  # install until it has finished; the stamp is then not yet written. A
+  # package it was unpacking is left half-installed: the upgrade, told to fix
+  # what is broken, installs it again.
   if ! "${in_root[@]}" DEBIAN_FRONTEND=noninteractive dpkg --configure -a; then
     echo "dpkg --configure -a failed in $root: its message is above" >&2
     exit 1
@@ -233,7 +235,7 @@ update_root() {
   step "updating $root from Debian 13, its updates and its security fixes" \
     "${in_root[@]}" apt-get update -qq --error-on=any
   step "upgrading $root" \
-    "${in_root[@]}" DEBIAN_FRONTEND=noninteractive apt-get full-upgrade -y -qq
+    "${in_root[@]}" DEBIAN_FRONTEND=noninteractive apt-get full-upgrade --fix-broken -y -qq
   step "installing the packages in $root" \
     "${online_in_root[@]}" bash -c "cd '$clone' && tools/install-deps.sh"
   printf '%s' "$current" >"$stamp"
