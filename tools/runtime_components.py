@@ -6,7 +6,9 @@ THIRD_PARTY_NOTICES and the SBOMs are made from, so they cannot disagree.
   tools/runtime_components.py --libraries COMPILER   the libraries' paths,
                                                       one a line, for the
                                                       build to watch
-  tools/runtime_components.py COMPILER OUTPUT        writes the notices
+  tools/runtime_components.py COMPILER OUTPUT MAP... writes the notices of
+                                                      the exes whose linker
+                                                      maps are given
 
 The libraries are found through the compiler and their packages through
 dpkg, so both outputs follow the installed toolchain."""
@@ -18,9 +20,10 @@ import pathlib
 import re
 import subprocess
 import sys
+import textwrap
 
 LIBRARIES = ("crt2.o", "libmingw32.a", "libmingwex.a", "libmsvcrt.a", "libwinpthread.a",
-             "libgcc.a", "libgcc_eh.a", "libstdc++.a")
+             "libgcc.a", "libgcc_eh.a", "libstdc++.a", "libssp.a")
 
 # Where in mingw-w64's source each of its libraries is built from: the
 # package's machine-readable copyright file gives the licences by source path.
@@ -33,20 +36,45 @@ SOURCE_TREES = {
                         "mingw-w64-libraries/winpthreads/include/"),
 }
 
-# GCC's packages have a free-form copyright file. For the library files we
-# link from them, the licence as GCC states it, and where it states it.
-# Reviewed by hand: a library added to LIBRARIES from such a package stops
-# the build until it has a row here.
-STATED_LICENCES = {
-    "libgcc.a": ("GPL-3.0-or-later WITH GCC-exception-3.1",
-                 "the header of each libgcc source (libgcc/libgcc2.c among them) and "
-                 "COPYING.RUNTIME in GCC's source"),
-    "libgcc_eh.a": ("GPL-3.0-or-later WITH GCC-exception-3.1",
-                    "the header of each libgcc unwinder source (libgcc/unwind-dw2.c, "
-                    "unwind-seh.c) and COPYING.RUNTIME in GCC's source"),
-    "libstdc++.a": ("GPL-3.0-or-later WITH GCC-exception-3.1",
-                    "the libstdc++ manual, section 'License' "
-                    "(libstdc++-v3/doc/xml/manual/intro.xml), and COPYING.RUNTIME"),
+# GCC's packages have a free-form copyright file. For each object we link
+# from their libraries, the licence GCC's source states for it, and where.
+# Reviewed by hand: an object the linker takes from such a library that has
+# no row here stops the build.
+GCC_RUNTIME = ("GPL-3.0-or-later WITH GCC-exception-3.1",
+               "the header of its source in GCC (libgcc/, libstdc++-v3/, libssp/) and "
+               "COPYING.RUNTIME")
+DEMANGLER = ("GPL-2.0-or-later WITH GCC-exception-2.0",
+             "the header of libiberty/cp-demangle.c in GCC's source, which libstdc++ "
+             "builds as its demangler")
+# What that header grants beyond the GPL, in its words (GCC's copyright file
+# does not reproduce it).
+DEMANGLER_EXCEPTION = """In addition to the permissions in the GNU General Public License, the
+Free Software Foundation gives you unlimited permission to link the
+compiled version of this file into combinations with other programs,
+and to distribute those combinations without any restriction coming
+from the use of this file.  (The General Public License restrictions
+do apply in other respects; for example, they cover modification of
+the file, and distribution when not linked into a combined
+executable.)"""
+OBJECT_LICENCES = {
+    "crtbegin.o": {"crtbegin.o": GCC_RUNTIME},
+    "crtend.o": {"crtend.o": GCC_RUNTIME},
+    "libgcc.a": dict.fromkeys(("_chkstk_ms.o", "_ctors.o"), GCC_RUNTIME),
+    "libgcc_eh.a": dict.fromkeys(("emutls.o", "unwind-seh.o"), GCC_RUNTIME),
+    "libssp.a": dict.fromkeys(("ssp.o", "memcpy-chk.o"), GCC_RUNTIME),
+    "libstdc++.a": {
+        **dict.fromkeys((
+            "bad_alloc.o", "bad_array_new.o", "bad_cast.o", "bad_typeid.o",
+            "class_type_info.o", "cow-stdexcept.o", "cow-string-inst.o", "cxx11-stdexcept.o",
+            "del_op.o", "del_ops.o", "eh_alloc.o", "eh_call.o", "eh_catch.o",
+            "eh_exception.o", "eh_globals.o", "eh_personality.o", "eh_term_handler.o",
+            "eh_terminate.o", "eh_throw.o", "eh_type.o", "eh_unex_handler.o",
+            "functexcept.o", "functional.o", "guard.o", "new_handler.o", "new_op.o",
+            "new_opnt.o", "random.o", "si_class_type_info.o", "snprintf_lite.o",
+            "sso_string.o", "stdexcept.o", "string-inst.o", "system_error.o", "thread.o",
+            "tinfo.o", "vterminate.o"), GCC_RUNTIME),
+        "cp-demangle.o": DEMANGLER,
+    },
 }
 
 # DEP-5 short names whose SPDX identifier is spelled otherwise (DEP-5 names
@@ -117,21 +145,72 @@ def dep5_licences(copyright_text, trees):
     return licences
 
 
-def licence_expression(package, libraries):
-    copyright_text = pathlib.Path(f"/usr/share/doc/{package}/copyright").read_text()
-    machine_readable = copyright_text.startswith("Format:")
-    expressions = []
-    for library in libraries:
-        if machine_readable and library in SOURCE_TREES:
-            found = dep5_licences(copyright_text, SOURCE_TREES[library])
-        elif library in STATED_LICENCES:
-            found = [STATED_LICENCES[library][0]]
-        else:
-            raise LookupError(f"no licence is known for {library} of {package}: give it "
-                              "a source tree or a stated licence in " + __file__)
-        expressions += [found_one for found_one in found if found_one not in expressions]
-    return " AND ".join(f"({expression})" if " " in expression and len(expressions) > 1
-                        else expression for expression in expressions)
+def joined(expressions):
+    """One SPDX expression of all of `expressions`, each once."""
+    unique = list(dict.fromkeys(expressions))
+    return " AND ".join(f"({expression})" if " " in expression and len(unique) > 1
+                        else expression for expression in unique)
+
+
+def licence_expression(package, path, objects):
+    """The licence of the file `path` of `package` as linked: for a library
+    of GCC's, that of each of `objects`, the objects taken from it; else every
+    licence the package's machine-readable copyright file states for the
+    source trees the file is built from."""
+    name = os.path.basename(path)
+    if name in OBJECT_LICENCES:
+        rows = OBJECT_LICENCES[name]
+        unknown = [item for item in objects if item not in rows]
+        if unknown:
+            raise LookupError(f"no licence is known for {', '.join(unknown)} of {name} "
+                              f"({package['name']}): give each a row in {__file__}")
+        return joined(rows[item][0] for item in objects)
+    copyright_text = pathlib.Path(package["copyright"]).read_text()
+    trees = SOURCE_TREES.get(name) or [tree for library in package["libraries"]
+                                       for tree in SOURCE_TREES.get(library, ())]
+    found = dep5_licences(copyright_text, trees) if copyright_text.startswith("Format:") else []
+    if not found:
+        raise LookupError(f"no licence is known for {name} of {package['name']}: give it a "
+                          f"source tree, or its objects rows, in {__file__}")
+    return joined(found)
+
+
+def linked_objects(link_map):
+    """{path: the objects taken from it} for the files outside the map's
+    folder (the build's own) that the linker took code from: archives with
+    the members it included, and objects it loaded whole."""
+    text = pathlib.Path(link_map).read_text()
+    # Only the included members stand at a line's start as "ARCHIVE(MEMBER)";
+    # the memory map indents every input it names.
+    named = re.findall(r"^(/\S+?)\(([^)\s]+)\)", text, re.MULTILINE)
+    named += [(path, os.path.basename(path))
+              for path in re.findall(r"^LOAD (/\S+\.o)$", text, re.MULTILINE)]
+    inside = os.path.realpath(os.path.dirname(os.path.abspath(link_map))) + os.sep
+    found = {}
+    for path, member in named:
+        real = os.path.realpath(path)
+        if not real.startswith(inside):
+            found.setdefault(real, set()).add(member)
+    return {path: sorted(found[path]) for path in sorted(found)}
+
+
+def linked_packages(compiler, link_maps):
+    """The packages of `packages(compiler)` that the maps show files of, in
+    that order, each with "linked": {path: objects}. A file of any other
+    package stops it: the notices would not name it."""
+    found = packages(compiler)
+    by_name = {package["name"]: dict(package, linked={}) for package in found}
+    linked = {}
+    for link_map in link_maps:
+        for path, objects in linked_objects(link_map).items():
+            linked[path] = sorted(set(linked.get(path, ())) | set(objects))
+    holders = owners(list(linked))
+    for path, objects in linked.items():
+        if holders[path] not in by_name:
+            raise LookupError(f"{path} is linked from {holders[path]}, a package the notices "
+                              f"do not name: add its library to {__file__}")
+        by_name[holders[path]]["linked"][path] = objects
+    return [package for package in by_name.values() if package["linked"]]
 
 
 def packages(compiler):
@@ -153,15 +232,43 @@ def packages(compiler):
     return list(found.values())
 
 
-def write_notices(compiler, output):
+def object_licences_text(linked):
+    """The notices' account of the objects taken from GCC's libraries, each
+    with its licence and where GCC states it."""
+    lines = []
+    for package in linked:
+        for path, objects in package["linked"].items():
+            rows = OBJECT_LICENCES.get(os.path.basename(path))
+            if rows is None:
+                continue
+            lines.append(f"\n{os.path.basename(path)} of {package['name']} {package['version']}:")
+            for licence in dict.fromkeys(rows[item] for item in objects):
+                taken = " ".join(item for item in objects if rows[item] == licence)
+                lines += textwrap.wrap(taken, 76, initial_indent="  ", subsequent_indent="  ",
+                                       break_on_hyphens=False)
+                lines += textwrap.wrap(f"under {licence[0]}, as stated in {licence[1]}.", 76,
+                                       initial_indent="    ", subsequent_indent="    ")
+    if any(DEMANGLER[0] in line for line in lines):
+        lines += ["", f"The exception of {DEMANGLER[0]}, in the words of", "libiberty/cp-demangle.c:",
+                  "", DEMANGLER_EXCEPTION]
+    return "\n".join(lines) + "\n"
+
+
+def write_notices(compiler, output, link_maps):
     rule = "=" * 78
+    linked = linked_packages(compiler, link_maps)
+    for package in linked:
+        for path, objects in package["linked"].items():
+            licence_expression(package, path, objects)
     text = ["""Third-party notices for TalvorenDownloader.exe and TalvorenCheck.exe
 
 Both programs are statically linked with runtime libraries of the MinGW-w64
-project (C runtime start-up code and winpthreads) and of GCC (libgcc and
-libstdc++). Their copyright and licence texts follow, as the Debian packages
-that the programs were built with ship them.
-"""]
+project (C runtime start-up code and winpthreads) and of GCC (libgcc,
+libstdc++ and libssp, the stack protector). Their copyright and licence
+texts follow, as the Debian packages that the programs were built with ship
+them. GCC's copyright file is free-form: first, each object the programs
+take from GCC's libraries, with the licence GCC's source states for it.
+""", f"\n{rule}\nThe objects taken from GCC's libraries\n{rule}\n", object_licences_text(linked)]
     # Packages built from one source share one text: print it once.
     printed = {}
     for package in packages(compiler):
@@ -191,10 +298,15 @@ def write_atomically(output, text):
 def main(arguments):
     if len(arguments) == 2 and arguments[0] == "--libraries":
         print("\n".join(library_path(arguments[1], library) for library in LIBRARIES))
-    elif len(arguments) == 2 and not arguments[0].startswith("-"):
-        write_notices(*arguments)
+    elif len(arguments) >= 3 and not arguments[0].startswith("-"):
+        try:
+            write_notices(arguments[0], arguments[1], arguments[2:])
+        except LookupError as error:
+            print(f"runtime_components.py: {error}", file=sys.stderr)
+            return 1
     else:
-        print(f"usage: {sys.argv[0]} COMPILER OUTPUT | --libraries COMPILER", file=sys.stderr)
+        print(f"usage: {sys.argv[0]} COMPILER OUTPUT MAP... | --libraries COMPILER",
+              file=sys.stderr)
         return 2
     return 0
 

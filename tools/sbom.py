@@ -1,16 +1,17 @@
 #!/usr/bin/env python3
-"""Writes the CycloneDX 1.6 SBOM of a release exe: the exe itself, the Debian
-packages whose runtime libraries are linked into it (the record the notices
-are made from, checked against the linker's map) and the Windows DLLs it
-imports, read from the exe. Two builds of one commit give the same bytes:
+"""Writes the CycloneDX 1.6 SBOM of a release exe: the exe itself, with the
+Windows DLLs it imports (read from the exe) as what it needs of the platform,
+and each runtime library file from the Debian packages the notices are made
+from that the linker's map shows code taken from, with the objects taken. Two builds of one commit give the same bytes:
 the time is the commit's, the serial number is derived from the content.
 
   tools/sbom.py --exe EXE --map MAP --compiler COMPILER --version VERSION
                 --vendor-name NAME --vendor-url URL --licence SPDX
                 --source DIR --output SBOM
-  tools/sbom.py --signed UNSIGNED-SBOM UNSIGNED-EXE SIGNED-EXE OUTPUT
-                (the SBOM of a signed copy: the same but for the exe's hashes,
-                refused unless UNSIGNED-SBOM describes UNSIGNED-EXE)
+  tools/sbom.py --signed UNSIGNED-SBOM UNSIGNED-EXE SIGNED-EXE FILE-NAME OUTPUT
+                (the SBOM of a signed copy to be shipped as FILE-NAME: the same
+                but for the exe's hashes and file name, refused unless
+                UNSIGNED-SBOM describes UNSIGNED-EXE)
 
 The time of the commit is SOURCE_DATE_EPOCH when set, else that of the
 source folder's HEAD."""
@@ -21,7 +22,6 @@ import hashlib
 import json
 import os
 import pathlib
-import re
 import subprocess
 import sys
 import uuid
@@ -32,7 +32,6 @@ import runtime_components
 
 SCHEMA = "http://cyclonedx.org/schema/bom-1.6.schema.json"
 DEBIAN = {"name": "Debian", "url": ["https://www.debian.org/"]}
-WINDOWS = {"name": "Microsoft Corporation", "url": ["https://www.microsoft.com/"]}
 # A fixed namespace for the serial numbers: the same content, the same number.
 SERIAL_NAMESPACE = uuid.UUID("6c1f9e0a-31a4-4f55-9d0c-7a4c1b3e5d21")
 
@@ -61,26 +60,18 @@ def imported_dlls(exe):
             [(name, "delay-loaded") for name in pe_imports.delay_import_slots(exe)])
 
 
-def linked_toolchain_files(link_map, build_dir):
-    """The files outside the build folder that the linker took code from:
-    archives with a member included, and objects it loaded whole."""
-    text = pathlib.Path(link_map).read_text()
-    # Only the included members stand at a line's start as "ARCHIVE(MEMBER)";
-    # the memory map indents every input it names.
-    named = re.findall(r"^(/\S+?)\(", text, re.MULTILINE)
-    named += re.findall(r"^LOAD (/\S+\.o)$", text, re.MULTILINE)
-    inside = os.path.realpath(build_dir) + os.sep
-    return sorted({path for path in map(os.path.realpath, named) if not path.startswith(inside)})
-
-
 def commit_time(source):
     epoch = os.environ.get("SOURCE_DATE_EPOCH")
     if not epoch:
-        done = subprocess.run(["git", "-C", source, "log", "-1", "--format=%ct"],
+        # Root building a checkout another user owns is refused as of dubious
+        # ownership unless told, for this one call, that the folder is safe.
+        done = subprocess.run(["git", "-c", f"safe.directory={os.path.abspath(source)}",
+                               "-C", source, "log", "-1", "--format=%ct"],
                               capture_output=True, text=True)
         if done.returncode != 0:
-            raise LookupError(f"{source} is no git checkout: set SOURCE_DATE_EPOCH to the "
-                              "time of the commit it holds")
+            raise LookupError(f"git gives no commit time of {source}: {done.stderr.strip()} "
+                              "(outside a git checkout, set SOURCE_DATE_EPOCH to the time of "
+                              "the commit it holds)")
         epoch = done.stdout.strip()
     moment = datetime.datetime.fromtimestamp(int(epoch), datetime.timezone.utc)
     return moment.strftime("%Y-%m-%dT%H:%M:%SZ")
@@ -92,42 +83,49 @@ def debian_release():
     return fields["VERSION_ID"].strip('"')
 
 
-def package_component(package, files, release):
+def package_url(package, release, path):
+    """The package URL of `path` in `package`. Package URLs escape all but
+    letters, digits and "-._~" ("g++" is "g%2B%2B"), except the colon of a
+    version's epoch; qualifiers in the order of their keys; the file's path
+    in the package is the subpath."""
     name, version = package["name"], package["version"]
-    # Package URLs escape all but letters, digits and "-._~" ("g++" is
-    # "g%2B%2B"); qualifiers in the order of their keys.
-    purl = (f"pkg:deb/debian/{quote(name, safe='')}@{quote(version, safe='')}"
+    purl = (f"pkg:deb/debian/{quote(name, safe='')}@{quote(version, safe=':')}"
             f"?arch={package['architecture']}&distro=debian-{release}")
     if package["source"] != name:
         purl += f"&upstream={quote(package['source'], safe='')}"
-    licence = [{"expression": runtime_components.licence_expression(name, package["libraries"]),
-                "acknowledgement": "concluded"}]
-    creator = {"url": [package["homepage"]]}
+    return purl + "#" + "/".join(quote(part, safe="") for part in path.strip("/").split("/"))
+
+
+def file_component(package, path, objects, release):
+    """A file the linker took code from, as the library it is: its package's
+    version, maker and archive addresses, its own hashes and licence, and
+    nested in it the objects taken from it where their licences differ by
+    object."""
+    name = os.path.basename(path)
+    purl = package_url(package, release, path)
     source = f"{package['source']}/{package['source_version']}"
-    return {
-        "type": "library", "bom-ref": purl, "supplier": DEBIAN, "manufacturer": creator,
-        "name": name, "version": version, "purl": purl, "licenses": licence,
+    archive = path.endswith(".a")
+    component = {
+        "type": "library", "bom-ref": purl, "supplier": DEBIAN,
+        "manufacturer": {"url": [package["homepage"]]}, "name": name,
+        "version": package["version"], "purl": purl,
+        "licenses": [{"expression": runtime_components.licence_expression(package, path, objects),
+                      "acknowledgement": "concluded"}],
+        "hashes": hashes(path),
         "externalReferences": [
             {"type": "distribution", "url": f"https://snapshot.debian.org/package/{source}/"},
             {"type": "source-distribution", "url": f"https://sources.debian.org/src/{source}/"}],
-        "properties": [{"name": "talvoren:copyright", "value": package["copyright"]}],
-        "components": [{
-            "type": "file", "bom-ref": f"{purl}#{path}", "manufacturer": creator,
-            "name": os.path.basename(path), "version": version, "licenses": licence,
-            "hashes": hashes(path),
-            "properties": properties(os.path.basename(path), True, path.endswith(".a"),
-                                     path.endswith(".a"), ("talvoren:path", path)),
-        } for path in files],
+        "properties": properties(name, True, archive, archive, ("talvoren:path", path),
+                                 ("talvoren:package", package["name"]),
+                                 ("talvoren:copyright", package["copyright"])),
     }
-
-
-def dll_component(name, kind):
-    return {"type": "library", "bom-ref": f"windows:{name.lower()}", "manufacturer": WINDOWS,
-            "name": name, "scope": "required",
-            "properties": [{"name": "talvoren:import", "value": kind},
-                           {"name": "talvoren:delivery",
-                            "value": "part of Windows: loaded from the system folder, "
-                                     "not shipped"}]}
+    rows = runtime_components.OBJECT_LICENCES.get(name)
+    if rows and archive:
+        component["components"] = [
+            {"type": "file", "bom-ref": f"{purl}({item})", "name": item,
+             "licenses": [{"expression": rows[item][0], "acknowledgement": "concluded"}]}
+            for item in objects]
+    return component
 
 
 def with_serial_number(bom):
@@ -139,72 +137,78 @@ def with_serial_number(bom):
             "specVersion": bom.pop("specVersion"), "serialNumber": f"urn:uuid:{number}", **bom}
 
 
+def exe_identity(primary, file_name, exe_hashes):
+    """Names `primary`, the exe's component, after the file `file_name` with
+    `exe_hashes`, the file beside the SBOM."""
+    primary["bom-ref"] = f"exe:{file_name}"
+    primary["hashes"] = exe_hashes
+    primary["externalReferences"] = [{"type": "distribution", "url": file_name,
+                                      "hashes": exe_hashes}]
+    for item in primary["properties"]:
+        if item["name"] == "bsi:component:filename":
+            item["value"] = file_name
+
+
 def bill_of_materials(options):
     exe = pathlib.Path(options.exe)
-    toolchain = runtime_components.packages(options.compiler)
-    by_name = {package["name"]: package for package in toolchain}
-    files = {name: [] for name in by_name}
-    linked = linked_toolchain_files(options.map, exe.parent)
-    holders = runtime_components.owners(linked)
-    for path in linked:
-        owner = holders[path]
-        if owner not in files:
-            raise LookupError(f"{exe.name} links {path} of {owner}, a package the notices do "
-                              f"not name: add its library to {runtime_components.__file__}")
-        files[owner].append(path)
     release = debian_release()
-    packages = [package_component(by_name[name], paths, release)
-                for name, paths in files.items() if paths]
-    dlls = [dll_component(name, kind) for name, kind in imported_dlls(exe)]
+    files = [file_component(package, path, objects, release)
+             for package in runtime_components.linked_packages(options.compiler, [options.map])
+             for path, objects in package["linked"].items()]
     vendor = {"name": options.vendor_name, "url": [options.vendor_url]}
-    exe_hashes = hashes(exe)
     primary = {
-        "type": "application", "bom-ref": f"exe:{exe.name}", "manufacturer": vendor,
-        "name": exe.stem, "version": options.version,
+        "type": "application", "bom-ref": None, "manufacturer": vendor, "name": exe.stem,
+        "version": options.version,
         "licenses": [{"expression": options.licence, "acknowledgement": "concluded"}],
-        "hashes": exe_hashes,
-        # The deployable form is the file beside this SBOM.
-        "externalReferences": [{"type": "distribution", "url": exe.name,
-                                "hashes": exe_hashes}],
-        "properties": properties(exe.name, True, False, False),
+        "hashes": None, "externalReferences": None,
+        # The DLLs it imports are parts of Windows, loaded from the system
+        # folder and never shipped: what the exe needs of the platform.
+        "properties": properties(exe.name, True, False, False,
+                                 *((f"talvoren:import:{kind}", name)
+                                   for name, kind in imported_dlls(exe))),
     }
-    inner = [file["bom-ref"] for package in packages for file in package["components"]]
-    outer = [package["bom-ref"] for package in packages]
+    exe_identity(primary, exe.name, hashes(exe))
+    refs = [file["bom-ref"] for file in files]
     return with_serial_number({
         "$schema": SCHEMA, "bomFormat": "CycloneDX", "specVersion": "1.6", "version": 1,
         "metadata": {"timestamp": commit_time(options.source),
                      "lifecycles": [{"phase": "build"}], "manufacturer": vendor,
                      "component": primary},
-        "components": packages + dlls,
-        "dependencies": [{"ref": primary["bom-ref"],
-                          "dependsOn": outer + [dll["bom-ref"] for dll in dlls]}] +
-                        [{"ref": package["bom-ref"],
-                          "dependsOn": [file["bom-ref"] for file in package["components"]]}
-                         for package in packages] +
-                        [{"ref": ref} for ref in inner + [dll["bom-ref"] for dll in dlls]],
+        "components": files,
+        "dependencies": [{"ref": primary["bom-ref"], "dependsOn": refs}] +
+                        [{"ref": ref} for ref in refs],
         "compositions": [
-            # Every library file the linker took code from, and every DLL the
-            # exe imports, is listed; what those depend on in turn is not.
-            {"aggregate": "complete", "assemblies": [primary["bom-ref"]] + outer,
-             "dependencies": [primary["bom-ref"]] + outer},
-            {"aggregate": "unknown",
-             "dependencies": inner + [dll["bom-ref"] for dll in dlls]},
+            # Every library file the linker took code from is listed; what
+            # those depend on in turn is not.
+            {"aggregate": "complete", "assemblies": [primary["bom-ref"]],
+             "dependencies": [primary["bom-ref"]]},
+            {"aggregate": "unknown", "dependencies": refs},
         ],
     })
 
 
-def signed_bill_of_materials(unsigned_sbom, unsigned_exe, signed_exe):
+def signed_bill_of_materials(unsigned_sbom, unsigned_exe, signed_exe, file_name):
     bom = json.loads(pathlib.Path(unsigned_sbom).read_text(encoding="utf-8"))
     primary = bom["metadata"]["component"]
     if primary["hashes"] != hashes(unsigned_exe):
         raise ValueError(f"{unsigned_sbom} does not describe {unsigned_exe}: their hashes differ")
-    primary["hashes"] = primary["externalReferences"][0]["hashes"] = hashes(signed_exe)
+    old = primary["bom-ref"]
+    exe_identity(primary, file_name, hashes(signed_exe))
+    for dependency in bom["dependencies"]:
+        if dependency["ref"] == old:
+            dependency["ref"] = primary["bom-ref"]
+    for composition in bom["compositions"]:
+        for key in ("assemblies", "dependencies"):
+            composition[key] = [primary["bom-ref"] if ref == old else ref
+                                for ref in composition.get(key, [])]
+            if not composition[key]:
+                del composition[key]
     return with_serial_number(bom)
 
 
 def main(arguments):
     parser = argparse.ArgumentParser(usage=__doc__)
-    parser.add_argument("--signed", nargs=4, metavar="FILE")
+    parser.add_argument("--signed", nargs=5, metavar="FILE")
     for option in ("exe", "map", "compiler", "version", "vendor-name", "vendor-url", "licence",
                    "source", "output"):
         parser.add_argument(f"--{option}")
@@ -215,8 +219,8 @@ def main(arguments):
                                              if name != "signed"))
     try:
         if options.signed:
-            bom = signed_bill_of_materials(*options.signed[:3])
-            output = options.signed[3]
+            bom = signed_bill_of_materials(*options.signed[:4])
+            output = options.signed[4]
         else:
             bom = bill_of_materials(options)
             output = options.output

@@ -4,7 +4,7 @@
 # signed exe with its signature removed must equal the unsigned exe. Beside
 # OUT.exe it writes OUT.cdx.json, the SBOM of the signed file: the build's
 # SBOM beside IN.exe (IN.cdx.json), which must describe IN.exe, with the
-# hashes of OUT.exe.
+# hashes and file name of OUT.exe.
 #
 #   tools/sign-release.sh KEY-OPTIONS --url URL --ca FILE [OPTIONS] IN.exe OUT.exe
 #
@@ -139,7 +139,7 @@ if ! same_but_checksum "$work/stripped.exe" "$in"; then
   exit 1
 fi
 if ! python3 "$repo/tools/sbom.py" --signed "${in%.exe}.cdx.json" "$in" "$work/signed.exe" \
-     "$work/signed.cdx.json"; then
+     "$(basename "$out")" "$work/signed.cdx.json"; then
   echo "no SBOM for $out: ${in%.exe}.cdx.json must be the SBOM of $in" >&2
   exit 1
 fi
