@@ -34,6 +34,8 @@ SOURCE_TREES = {
     "libmsvcrt.a": ("mingw-w64-crt/",),
     "libwinpthread.a": ("mingw-w64-libraries/winpthreads/src/",
                         "mingw-w64-libraries/winpthreads/include/"),
+    "libpthread.a": ("mingw-w64-libraries/winpthreads/src/",
+                     "mingw-w64-libraries/winpthreads/include/"),
 }
 
 # GCC's packages have a free-form copyright file. For each object we link
@@ -72,7 +74,7 @@ OBJECT_LICENCES = {
             "functexcept.o", "functional.o", "guard.o", "new_handler.o", "new_op.o",
             "new_opnt.o", "random.o", "si_class_type_info.o", "snprintf_lite.o",
             "sso_string.o", "stdexcept.o", "string-inst.o", "system_error.o", "thread.o",
-            "tinfo.o", "vterminate.o"), GCC_RUNTIME),
+            "tinfo.o", "vterminate.o", "wstring-inst.o"), GCC_RUNTIME),
         "cp-demangle.o": DEMANGLER,
     },
 }
