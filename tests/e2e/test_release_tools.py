@@ -21,9 +21,9 @@ import servers
 from pe_imports import delay_import_slots
 
 RELEASE = harness.REPO / "build" / "release"
-SIGN = harness.REPO / "tools" / "sign-release.sh"
-NOTICES = harness.REPO / "tools" / "runtime_components.py"
-VALIDATOR = harness.REPO / "tools" / "sbom-validator" / "validate.cjs"
+SIGN = harness.REPO / "deploy" / "sign-release.sh"
+NOTICES = harness.REPO / "deploy" / "runtime_components.py"
+VALIDATOR = harness.REPO / "deploy" / "sbom-validator" / "validate.cjs"
 SOFTHSM = "/usr/lib/softhsm/libsofthsm2.so"
 COMPILER = "x86_64-w64-mingw32-g++-posix"
 SPC_SP_OPUS_INFO = "1.3.6.1.4.1.311.2.1.12"

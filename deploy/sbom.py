@@ -5,10 +5,10 @@ and each runtime library file from the Debian packages the notices are made
 from that the linker's map shows code taken from, with the objects taken. Two builds of one commit give the same bytes:
 the time is the commit's, the serial number is derived from the content.
 
-  tools/sbom.py --exe EXE --map MAP --compiler COMPILER --version VERSION
+  deploy/sbom.py --exe EXE --map MAP --compiler COMPILER --version VERSION
                 --vendor-name NAME --vendor-url URL --licence SPDX
                 --source DIR --output SBOM
-  tools/sbom.py --signed UNSIGNED-SBOM UNSIGNED-EXE SIGNED-EXE FILE-NAME OUTPUT
+  deploy/sbom.py --signed UNSIGNED-SBOM UNSIGNED-EXE SIGNED-EXE FILE-NAME OUTPUT
                 (the SBOM of a signed copy to be shipped as FILE-NAME: the same
                 but for the exe's hashes and file name, refused unless
                 UNSIGNED-SBOM describes UNSIGNED-EXE)

@@ -3,10 +3,10 @@
 and the Debian packages that hold them: the one record that both
 THIRD_PARTY_NOTICES and the SBOMs are made from, so they cannot disagree.
 
-  tools/runtime_components.py --libraries COMPILER   the libraries' paths,
+  deploy/runtime_components.py --libraries COMPILER  the libraries' paths,
                                                       one a line, for the
                                                       build to watch
-  tools/runtime_components.py COMPILER OUTPUT MAP... writes the notices of
+  deploy/runtime_components.py COMPILER OUTPUT MAP... writes the notices of
                                                       the exes whose linker
                                                       maps are given
 
