@@ -82,6 +82,7 @@ LRESULT on_size(HWND window, WPARAM size_type) {
 LRESULT on_paint(HWND window) {
     paint_window(window);
     announce_changes(window);
+    announce_outcome_on_return(window);
     return 0;
 }
 
@@ -135,13 +136,14 @@ LRESULT show_message_text(HWND window, const wchar_t* caption, UINT style) {
 
 LRESULT on_failed(HWND window) {
     ask_for_attention(window);
+    announce_outcome(window);
     return show_message_text(window, L"下载失败", MB_ICONERROR);
 }
 
 // Also reached while minimised, when nothing is painted: the outcome is
 // announced here, not by the next paint.
 LRESULT on_completed(HWND window) {
-    announce_changes(window);
+    announce_outcome(window);
     ask_for_attention(window);
     invalidate(window);
     return 0;

@@ -18,11 +18,16 @@ trap 'rm -rf "$work"' EXIT
 export SOURCE_DATE_EPOCH=0
 png_flags=(-strip -define png:exclude-chunks=date,time)
 
-# --- app.ico: one 512x512 RGBA image stored as PNG --------------------------
-make_icon() {
-  local s=512
-  # Drawn at twice the size and scaled down, for smooth edges.
-  local big=$((s * 2))
+# --- app.ico: every size Windows asks for ------------------------------------
+# The title bar takes 16 to 32 px, the taskbar 24 to 48, Explorer up to 256.
+# 64 and 256 are the full artwork scaled down; the smaller ones are drawn for
+# their own size on whole pixels, without shine or shadow, so the glyph stays
+# sharp at 16 px. All are 32-bit with alpha; 256 is stored as PNG, the rest
+# as bitmaps, which every Windows reads.
+icon_sizes=(16 20 24 32 40 48 64 256)
+
+make_icon_artwork() {
+  local big=1024
   # Rounded-square tile with a diagonal blue-to-teal gradient.
   convert -size ${big}x${big} -define gradient:angle=135 gradient:'#2f6bff'-'#14c7b4' \
     "$work/tile-fill.png"
@@ -45,22 +50,84 @@ make_icon() {
     -channel A -evaluate multiply 0.35 +channel -blur 0x18 "$work/glyph-shadow.png"
   convert "$work/tile.png" "$work/shine.png" -composite \
     "$work/glyph-shadow.png" -geometry +0+14 -composite \
-    "$work/glyph.png" -geometry +0+0 -composite \
-    -filter Lanczos -resize ${s}x${s} "${png_flags[@]}" -define png:compression-level=9 \
-    PNG32:"$work/icon.png"
+    "$work/glyph.png" -geometry +0+0 -composite "$work/artwork.png"
+}
 
-  # ImageMagick writes ICO entries as BMP, so wrap the PNG in an icon
-  # directory by hand: one entry, size bytes 0 (= 256 or more), 32 bpp.
-  python3 - "$work/icon.png" "$res/app.ico" <<'EOF'
+# small_icon SIZE OUT: the tile, arrow and tray laid out on a 16-unit grid
+# whose lines are rounded to whole pixels of SIZE, drawn 8 times larger and
+# averaged down, so that straight edges fall on pixel edges.
+small_icon() {
+  local s=$1 k=8
+  at() { echo $(( (($1 * s + 8) / 16) * k )); }      # grid line to drawn pixels
+  to() { echo $(( $(at "$1") - 1 )); }               # last drawn pixel before it
+  local edge=$((s * k)) m r
+  m=$(at 1)
+  r=$((s * k * 3 / 16))
+  convert -size ${edge}x${edge} -define gradient:angle=135 gradient:'#2f6bff'-'#14c7b4' \
+    \( -size ${edge}x${edge} xc:none -fill white \
+       -draw "roundrectangle $m,$m $((edge - m - 1)),$((edge - m - 1)) $r,$r" \) \
+    -alpha off -compose CopyOpacity -composite -compose Over -fill white -stroke none \
+    -draw "rectangle $(at 7),$(at 3) $(to 9),$(to 8)" \
+    -draw "polygon $(at 4),$(at 7) $(at 12),$(at 7) $(at 8),$(at 11)" \
+    -draw "rectangle $(at 3),$(at 10) $(to 4),$(to 13)" \
+    -draw "rectangle $(at 12),$(at 10) $(to 13),$(to 13)" \
+    -draw "rectangle $(at 3),$(at 12) $(to 13),$(to 13)" \
+    -filter Box -resize ${s}x${s} "$2"
+}
+
+make_icon() {
+  make_icon_artwork
+  local s
+  for s in "${icon_sizes[@]}"; do
+    if ((s >= 64)); then
+      convert "$work/artwork.png" -filter Lanczos -resize ${s}x${s} "$work/icon-$s.png"
+    else
+      small_icon "$s" "$work/icon-$s.png"
+    fi
+    if ((s == 256)); then
+      convert "$work/icon-$s.png" "${png_flags[@]}" -define png:compression-level=9 \
+        PNG32:"$work/icon-$s-out.png"
+    else
+      convert "$work/icon-$s.png" -depth 8 RGBA:"$work/icon-$s.rgba"
+    fi
+  done
+
+  # ImageMagick's ICO writer makes bitmaps only, so the icon directory is
+  # written here: 16-byte entries (a size byte of 0 means 256), then the
+  # images, each as its entry says.
+  python3 - "$work" "$res/app.ico" "${icon_sizes[@]}" <<'EOF'
 import struct, sys
-png = open(sys.argv[1], "rb").read()
-header = struct.pack("<HHH", 0, 1, 1)
-entry = struct.pack("<BBBBHHII", 0, 0, 0, 0, 1, 32, len(png), 6 + 16)
-open(sys.argv[2], "wb").write(header + entry + png)
+work, out, sizes = sys.argv[1], sys.argv[2], [int(size) for size in sys.argv[3:]]
+
+def bitmap(size):
+    # A 32-bit DIB: its header gives twice the height (the colour rows, then
+    # the mask); rows run bottom-up in BGRA; the 1-bit mask, unused beside
+    # the alpha, is all zero, its rows padded to 4 bytes.
+    rgba = open(f"{work}/icon-{size}.rgba", "rb").read()
+    pixels = bytearray(rgba)
+    pixels[0::4], pixels[2::4] = rgba[2::4], rgba[0::4]
+    row = size * 4
+    pixels = b"".join(pixels[y * row:(y + 1) * row] for y in reversed(range(size)))
+    mask = bytes((size + 31) // 32 * 4 * size)
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(pixels) + len(mask),
+                         0, 0, 0, 0)
+    return header + pixels + mask
+
+images = [open(f"{work}/icon-{size}-out.png", "rb").read() if size == 256 else bitmap(size)
+          for size in sizes]
+offset = 6 + 16 * len(images)
+directory = struct.pack("<HHH", 0, 1, len(images))
+for size, image in zip(sizes, images):
+    directory += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(image), offset)
+    offset += len(image)
+open(out, "wb").write(directory + b"".join(images))
 EOF
 }
 
 # --- banner-N.jpg: 800x300 carousel pictures ---------------------------------
+# They advertise the software being installed. The window answers no click,
+# so nothing on them looks like a button or a link, and they say nothing of
+# how the download is done.
 # banner N FROM TO ACCENT HEADLINE SUBTITLE ART
 banner() {
   local n=$1 from=$2 to=$3 accent=$4 title=$5 subtitle=$6 art=$7
@@ -88,12 +155,9 @@ banner() {
 
   convert "$base-bg.png" "$base-blobs.png" -composite "$base-rings.png" -composite \
     "$base-art.png" -composite \
-    -font "$font" -fill white -pointsize 46 -gravity NorthWest -annotate +56+92 "$title" \
-    -fill 'rgba(255,255,255,0.82)' -pointsize 19 -annotate +58+162 "$subtitle" \
-    -fill none -stroke 'rgba(255,255,255,0.9)' -strokewidth 2 \
-    -draw "roundrectangle 58,212 178,248 18,18" \
-    -stroke none -fill white -pointsize 17 -annotate +84+219 "了解更多" \
-    -fill white -draw "rectangle 58,72 90,76" \
+    -font "$font" -fill white -pointsize 46 -gravity NorthWest -annotate +56+112 "$title" \
+    -fill 'rgba(255,255,255,0.82)' -pointsize 19 -annotate +58+182 "$subtitle" \
+    -fill white -draw "rectangle 58,92 90,96" \
     -sampling-factor 4:2:0 -quality 85 -strip -interlace none "$res/banner-$n.jpg"
 }
 
@@ -135,9 +199,9 @@ make_icon
 # The window and cloud art cut shapes out in the banner's own colour.
 art_window_purple() { art_window "$1" '#6a3fd1'; }
 art_cloud_teal() { art_cloud "$1" '#0f9b8e'; }
-banner 1 '#0a2a6b' '#1f6fe5' 'rgba(80,170,255,0.45)' '极速下载 · 安全可靠' '多线路智能加速，文件完整校验，下载更安心' download
+banner 1 '#0a2a6b' '#1f6fe5' 'rgba(80,170,255,0.45)' '欢迎使用Talvoren' '为日常工作打造的桌面软件，简洁好用' download
 banner 2 '#3a1a8a' '#8a4be0' 'rgba(230,120,255,0.40)' '全新界面 · 流畅体验' '简洁清爽的设计，每一步都一目了然' window_purple
 banner 3 '#06665e' '#17b39a' 'rgba(120,255,210,0.35)' '云端同步 · 随时随地' '配置与记录自动同步，多台设备无缝衔接' cloud_teal
-banner 4 '#b4400a' '#f59a23' 'rgba(255,220,120,0.45)' '专业工具 · 高效办公' '批量任务与断点续传，让工作事半功倍' chart
+banner 4 '#b4400a' '#f59a23' 'rgba(255,220,120,0.45)' '专业工具 · 高效办公' '批量任务与模板管理，让工作事半功倍' chart
 
 ls -l "$res/app.ico" "$res"/banner-?.jpg

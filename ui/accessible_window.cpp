@@ -294,6 +294,8 @@ UniqueComObject<ClientAccessible> client_object;
 UniqueComObject<IAccPropServices> annotations;
 std::wstring announced_status{kWindowTitle};
 int announced_percent = 0;
+// The outcome was announced while the window was behind another or minimised.
+bool outcome_held = false;
 
 // Tried on the first request, so that a run without a reader loads nothing.
 // Both libraries are delay-loaded and come from the system folder only;
@@ -362,8 +364,22 @@ void announce_changes(HWND window) {
     }
 }
 
+void announce_outcome(HWND window) {
+    announce_changes(window);
+    outcome_held = GetForegroundWindow() != window || IsIconic(window);
+}
+
+void announce_outcome_on_return(HWND window) {
+    if (outcome_held && GetForegroundWindow() == window && !IsIconic(window) &&
+        IsWindowEnabled(window)) {
+        outcome_held = false;
+        NotifyWinEvent(kLiveRegionChangedEvent, window, OBJID_CLIENT, kStatusChild);
+    }
+}
+
 void detach_accessible_window(HWND window) {
     window_gone = true;
+    outcome_held = false;
     if (client_object) {
         client_object->detach();
         client_object.reset();

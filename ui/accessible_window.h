@@ -25,6 +25,19 @@ LRESULT answer_get_object(HWND window, WPARAM flags, LPARAM object_id);
 // change on the progress when the shown whole percentage moved.
 void announce_changes(HWND window);
 
+// Announces the download's outcome, which is in the status line. Readers
+// that listen only to the foreground application drop the events of a
+// window behind another or minimised: an outcome announced then is held, to
+// be raised once more when the user is back.
+void announce_outcome(HWND window);
+
+// After each paint: raises the held outcome once more, once, when the window
+// is the foreground window, not minimised and not disabled under its own
+// message box. The first paint after a return comes after the activation
+// and the restore, whose focus change cancels a reader's speech; and the
+// repeat never talks over the box, which a reader reads as it comes forward.
+void announce_outcome_on_return(HWND window);
+
 // The window's last message (WM_NCDESTROY): the process lets go of the
 // object and takes back the status line's annotation; a reader that kept the
 // object is told from now on that it is not available, and later requests

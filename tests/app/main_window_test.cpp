@@ -356,3 +356,83 @@ TEST(MainWindow, WithoutAReaderNoAccessibilityLibraryIsLoaded) {
     EXPECT_TRUE(painted);
     EXPECT_EQ(GetModuleHandleW(L"oleacc.dll"), nullptr);
 }
+
+namespace {
+
+// Live-region changes by child id, counted on the window's thread by an
+// out-of-context hook set there.
+int live_changes[kProgressChild + 1] = {};
+void CALLBACK count_live_change(HWINEVENTHOOK, DWORD, HWND, LONG, LONG child, DWORD, DWORD) {
+    ++live_changes[child];
+}
+
+// Brings `front` forward; once the window's thread has taken that in and
+// painted, the status line's changes heard before a marker raised after them.
+int heard_with_in_front(HWND window, HWND front) {
+    SetForegroundWindow(front);
+    int painted = -1;
+    int marker = -1;
+    int heard = -1;
+    EXPECT_TRUE(wait_until([&] {
+        on_window_thread(window, [&] {
+            if (painted < 0 && (GetActiveWindow() == window) == (front == window)) {
+                painted = paints_taken();
+            } else if (marker < 0 && painted >= 0 && paints_taken() > painted) {
+                marker = live_changes[kProgressChild];
+                NotifyWinEvent(kLiveRegionChangedEvent, window, OBJID_CLIENT, kProgressChild);
+            }
+            const bool marked = marker >= 0 && live_changes[kProgressChild] > marker;
+            heard = marked ? live_changes[kStatusChild] : -1;
+        });
+        return heard >= 0;
+    }));
+    return heard;
+}
+
+}  // namespace
+
+// Each outcome (a failure when no file is named) that came while another
+// window was in front is raised once more on the first return, not while
+// its box is up; the change itself counts as one. The repeat follows the
+// first paint after the return.
+TEST(MainWindow, AnOutcomeMissedInTheBackgroundIsRaisedOnceMoreOnReturn) {
+    const struct {
+        const wchar_t* completed_file;
+        bool away;
+        int heard_after_return;
+    } steps[] = {{nullptr, false, 1}, {L"A.zip 下载完成", true, 2}, {nullptr, true, 2},
+                 {L"B.zip 下载完成", false, 1}};
+    run_window_with({no_work, no_work}, [&](HWND window) {
+        HWINEVENTHOOK hook = nullptr;
+        on_window_thread(window, [&] {
+            hook = SetWinEventHook(kLiveRegionChangedEvent, kLiveRegionChangedEvent, nullptr,
+                                   count_live_change, GetCurrentProcessId(), GetCurrentThreadId(),
+                                   WINEVENT_OUTOFCONTEXT);
+        });
+        HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                                     0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+        for (const auto& step : steps) {
+            const int before = heard_with_in_front(window, step.away ? other : window);
+            if (step.completed_file != nullptr) {
+                set_status_text(step.completed_file);
+                PostMessageW(window, WM_APP_COMPLETED, 0, 0);
+            } else {
+                report_failure(window, L"无法连接安装包下载服务器");
+            }
+            // A return with the box open brings the box forward.
+            HWND box = step.completed_file != nullptr
+                           ? nullptr
+                           : wait_for_message_box(L"下载失败", kTimeoutMs);
+            HWND front = box != nullptr ? box : step.away ? other : window;
+            EXPECT_TRUE(
+                wait_until([&] { return heard_with_in_front(window, front) == before + 1; }));
+            press_message_box_button(box, IDOK);  // none after a completion
+            EXPECT_EQ(heard_with_in_front(window, window), before + step.heard_after_return);
+            heard_with_in_front(window, other);
+            EXPECT_EQ(heard_with_in_front(window, window), before + step.heard_after_return)
+                << "step " << &step - steps;
+        }
+        DestroyWindow(other);
+        on_window_thread(window, [&] { UnhookWinEvent(hook); });
+    });
+}

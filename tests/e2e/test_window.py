@@ -5,6 +5,7 @@ built on a builder without dpkg too."""
 import os
 import pathlib
 import shutil
+import struct
 import subprocess
 import tempfile
 import unittest
@@ -238,6 +239,22 @@ class ShippedExeTest(unittest.TestCase):
         self.assertEqual([dependency.attrib for dependency in dependencies], [{
             "type": "win32", "name": "Microsoft.Windows.Common-Controls", "version": "6.0.0.0",
             "processorArchitecture": "*", "publicKeyToken": "6595b64144ccf1df", "language": "*"}])
+
+    def test_the_icon_holds_every_size_windows_asks_for_each_entry_true_to_its_image(self):
+        icon = (harness.REPO / "res" / "app.ico").read_bytes()
+        exe = harness.RELEASE_EXE.read_bytes()
+        sizes = []
+        for index in range(struct.unpack_from("<H", icon, 4)[0]):
+            width, height, _, _, _, bits, size, at = struct.unpack_from("<BBBBHHII", icon,
+                                                                        6 + 16 * index)
+            image = icon[at:at + size]
+            png = image.startswith(b"\x89PNG")
+            real = struct.unpack_from(">II" if png else "<ii2xH", image, 16 if png else 4)
+            self.assertEqual((width or 256, height or 256, bits),
+                             (real[0], real[1] // (1 if png else 2), 32 if png else real[2]))
+            self.assertIn(image, exe)  # the resource compiler copies each image as it is
+            sizes.append(real[0])
+        self.assertEqual(sizes, [16, 20, 24, 32, 40, 48, 64, 256])
 
     def test_a_second_clean_build_elsewhere_gives_the_same_bytes(self):
         # On a builder without dpkg, too, which gets the exes without the
