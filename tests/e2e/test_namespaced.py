@@ -103,14 +103,14 @@ class NamespacedDownloadTest(unittest.TestCase):
         return target, log
 
     def signed_release_exe(self):
-        """The release exe signed by tools/sign-release.sh with a throw-away
+        """The release exe signed by deploy/sign-release.sh with a throw-away
         code-signing certificate of the test CA."""
         certs = self.folder / "certs"
         subprocess.run([str(servers.MAKE_CERT), "--code-signing", str(certs)], check=True,
                        stdout=subprocess.DEVNULL)
         (certs / "pass").write_text("test\n")
         signed = self.folder / "signed" / "TalvorenDownloader.exe"
-        subprocess.run([str(harness.REPO / "tools" / "sign-release.sh"),
+        subprocess.run([str(harness.REPO / "deploy" / "sign-release.sh"),
                         "--pkcs12", str(certs / "signing.p12"), "--pass-file", str(certs / "pass"),
                         "--url", "https://talvoren.example/", "--ca", str(certs / "ca.pem"),
                         str(harness.RELEASE_EXE), str(signed)],

@@ -21,9 +21,9 @@ import servers
 from pe_imports import delay_import_slots
 
 RELEASE = harness.REPO / "build" / "release"
-SIGN = harness.REPO / "tools" / "sign-release.sh"
-NOTICES = harness.REPO / "tools" / "runtime_components.py"
-VALIDATOR = harness.REPO / "tools" / "sbom-validator" / "validate.cjs"
+SIGN = harness.REPO / "deploy" / "sign-release.sh"
+NOTICES = harness.REPO / "deploy" / "runtime_components.py"
+VALIDATOR = harness.REPO / "deploy" / "sbom-validator" / "validate.cjs"
 SOFTHSM = "/usr/lib/softhsm/libsofthsm2.so"
 COMPILER = "x86_64-w64-mingw32-g++-posix"
 SPC_SP_OPUS_INFO = "1.3.6.1.4.1.311.2.1.12"
@@ -172,7 +172,8 @@ class SigningTest(unittest.TestCase):
         return server.url
 
     def test_a_key_file_signs_a_time_stamped_build_that_verifies_and_strips_back(self):
-        signed = self.folder / "file" / "TalvorenDownloader.exe"
+        # Under another name than the build's: its SBOM names and hashes it.
+        signed = self.folder / "file" / "TalvorenDownloader-1.0.0.exe"
         code, said = self.sign(self.key + ["--ca", self.certs / "ca.pem", "--timestamp",
                                            self.time_stamps(self.certs)], signed)
         self.assertEqual(code, 0, said)
@@ -281,13 +282,19 @@ class NoticesTest(unittest.TestCase):
         rules = rules.splitlines(keepends=True)
         notices_rule = next(index for index, line in enumerate(rules)
                             if line.startswith("build THIRD_PARTY_NOTICES "))
+        # The exes, whose maps the notices read, are named as the rules name
+        # them; the rule's order-only part would relink them.
+        rules[notices_rule] = rules[notices_rule].split(" || ")[0].rstrip() + "\n"
+        inputs = {library: library for library in subprocess.check_output(
+            [NOTICES, "--libraries", COMPILER], text=True).split()}
+        inputs.update({exe: RELEASE / exe for exe in ("TalvorenDownloader.exe",
+                                                      "TalvorenCheck.exe")})
         stand_ins = {}
-        for library in subprocess.check_output([NOTICES, "--libraries", COMPILER],
-                                               text=True).split():
+        for library, path in inputs.items():
             stand_in = self.folder / "libraries" / str(len(stand_ins))
             stand_in.parent.mkdir(exist_ok=True)
             stand_in.touch()
-            original = os.stat(library).st_mtime_ns
+            original = os.stat(path).st_mtime_ns
             os.utime(stand_in, ns=(original, original))
             stand_ins[library] = (stand_in, original)
             rules[notices_rule] = re.sub(re.escape(f" {library}") + r"(?=\s)", f" {stand_in}",
@@ -308,16 +315,36 @@ class NoticesTest(unittest.TestCase):
 
     def test_diversions_name_no_package_and_a_failed_run_leaves_nothing(self):
         notices = self.folder / "THIRD_PARTY_NOTICES"
+        maps = [RELEASE / "TalvorenDownloader.map", RELEASE / "TalvorenCheck.map"]
         diverting = tool_path(self.folder / "bin", "dpkg-query", DIVERTING_DPKG_QUERY)
-        run(NOTICES, COMPILER, notices, env=diverting)
+        run(NOTICES, COMPILER, notices, *maps, env=diverting)
         self.assertEqual(notices.read_text(), (RELEASE / "THIRD_PARTY_NOTICES").read_text())
-
         notices.unlink()
-        failing = dict(diverting, FAIL_VERSIONS="1")
-        done = subprocess.run([str(NOTICES), COMPILER, str(notices)], env=failing,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.assertNotEqual(done.returncode, 0)
-        self.assertEqual(sorted(path.name for path in self.folder.iterdir()), ["bin"])
+
+        # A map showing an object of GCC's that the licence table has no row for.
+        unreviewed = self.folder / "maps" / "unreviewed.map"
+        unreviewed.parent.mkdir()
+        libstdcxx = subprocess.check_output([COMPILER, "-print-file-name=libstdc++.a"],
+                                            text=True).strip()
+        unreviewed.write_text(f"{maps[0].read_text()}{libstdcxx}(unreviewed.o)\n")
+        cases = [
+            ("dpkg fails", dict(diverting, FAIL_VERSIONS="1"), maps, ""),
+            ("an object with no licence row", diverting, [unreviewed],
+             "no licence is known for unreviewed.o of libstdc++.a"),
+        ]
+        for name, env, link_maps, message in cases:
+            with self.subTest(name):
+                done = subprocess.run([str(NOTICES), COMPILER, str(notices), *map(str, link_maps)],
+                                      env=env, stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.PIPE, text=True)
+                self.assertNotEqual(done.returncode, 0)
+                self.assertIn(message, done.stderr)
+                self.assertEqual(sorted(path.name for path in self.folder.iterdir()),
+                                 ["bin", "maps"])
+
+
+def value(component, name):
+    return next(item["value"] for item in component["properties"] if item["name"] == name)
 
 
 def validate(sbom):
@@ -333,11 +360,12 @@ class SbomTest(unittest.TestCase):
                 sbom = exe.with_suffix(".cdx.json")
                 checked = validate(sbom)
                 self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
-                components = json.loads(sbom.read_text())["components"]
-                self.assertEqual({(part["name"], part["version"]) for part in components
-                                  if "purl" in part}, noticed)
-                self.assertEqual({part["name"].lower() for part in components
-                                  if part["bom-ref"].startswith("windows:")},
+                bom = json.loads(sbom.read_text())
+                self.assertEqual({(value(part, "talvoren:package"), part["version"])
+                                  for part in bom["components"]}, noticed)
+                imports = [item["value"].lower() for item in bom["metadata"]["component"]
+                           ["properties"] if item["name"].startswith("talvoren:import:")]
+                self.assertEqual(set(imports),
                                  harness.imported_dlls(exe) | set(delay_import_slots(exe)))
 
                 # Beside another exe, the hashes it states are refused.

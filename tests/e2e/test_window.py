@@ -18,7 +18,8 @@ from pe_imports import delay_import_slots
 
 # The static import table may name only KnownDLLs, which Windows always
 # takes from the system folder, never from the exe's own.
-KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll", "ole32.dll"}
+KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll", "ole32.dll",
+              "advapi32.dll"}
 # What the exe delay-loads from the system folder once it has limited the
 # DLL search to it.
 DELAY_LOADED_DLLS = {"gdiplus.dll", "winhttp.dll", "oleacc.dll", "oleaut32.dll"}

@@ -4,9 +4,9 @@
 # signed exe with its signature removed must equal the unsigned exe. Beside
 # OUT.exe it writes OUT.cdx.json, the SBOM of the signed file: the build's
 # SBOM beside IN.exe (IN.cdx.json), which must describe IN.exe, with the
-# hashes of OUT.exe.
+# hashes and file name of OUT.exe.
 #
-#   tools/sign-release.sh KEY-OPTIONS --url URL --ca FILE [OPTIONS] IN.exe OUT.exe
+#   deploy/sign-release.sh KEY-OPTIONS --url URL --ca FILE [OPTIONS] IN.exe OUT.exe
 #
 # The key, from a file:
 #   --pkcs12 FILE          certificate chain and key in PKCS#12
@@ -138,8 +138,8 @@ if ! same_but_checksum "$work/stripped.exe" "$in"; then
   echo "removing the signature does not give back $in" >&2
   exit 1
 fi
-if ! python3 "$repo/tools/sbom.py" --signed "${in%.exe}.cdx.json" "$in" "$work/signed.exe" \
-     "$work/signed.cdx.json"; then
+if ! python3 "$repo/deploy/sbom.py" --signed "${in%.exe}.cdx.json" "$in" "$work/signed.exe" \
+     "$(basename "$out")" "$work/signed.cdx.json"; then
   echo "no SBOM for $out: ${in%.exe}.cdx.json must be the SBOM of $in" >&2
   exit 1
 fi
