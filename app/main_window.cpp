@@ -69,6 +69,30 @@ LRESULT on_nc_destroy(HWND window, WPARAM wparam, LPARAM lparam) {
     return DefWindowProcW(window, WM_NCDESTROY, wparam, lparam);
 }
 
+// Logoff, shutdown and a Restart Manager close are never refused.
+LRESULT on_query_end_session() {
+    return TRUE;
+}
+
+// Windows may end the process as soon as this returns, without WM_DESTROY,
+// so a running transfer is cancelled and joined here: the worker deletes its
+// partial file first. The join is bounded by the worker's own time-outs.
+// Whatever runs, no transfer starts after an ended session. A Restart Manager
+// close also closes the window, as WM_CLOSE would, before answering.
+LRESULT on_end_session(HWND window, WPARAM ending, LPARAM reasons) {
+    if (ending == FALSE) {
+        return 0;
+    }
+    download_state.cancel_requested.exchange(true);
+    if (download_state.phase.load() == Downloading) {
+        join_worker();
+    }
+    if ((reasons & ENDSESSION_CLOSEAPP) != 0) {
+        DestroyWindow(window);
+    }
+    return 0;
+}
+
 LRESULT on_size(HWND window, WPARAM size_type) {
     if (size_type == SIZE_MINIMIZED) {
         KillTimer(window, kRepaintTimerId);
@@ -104,6 +128,11 @@ LRESULT on_confirm(HWND window) {
     UpdateWindow(window);
     const int answer = MessageBoxW(window, L"即将下载Talvoren软件包, 是否继续?", L"下载确认",
                                    MB_YESNO | MB_ICONQUESTION);
+    // The session ended, or the window went, while the box was up: whatever
+    // the answer, nothing starts and the window is left as it is.
+    if (download_state.cancel_requested.load()) {
+        return 0;
+    }
     if (answer == IDYES) {
         start_transfer(window);
     } else {
@@ -167,6 +196,10 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         return on_destroy(window);
     case WM_NCDESTROY:
         return on_nc_destroy(window, wparam, lparam);
+    case WM_QUERYENDSESSION:
+        return on_query_end_session();
+    case WM_ENDSESSION:
+        return on_end_session(window, wparam, lparam);
     case WM_SIZE:
         return on_size(window, wparam);
     case WM_PAINT:

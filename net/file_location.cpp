@@ -94,6 +94,13 @@ bool is_plain_file_name(std::wstring_view name) {
     return name.back() != L'.' && name.back() != L' ' && !is_device_name(name);
 }
 
+std::wstring with_trailing_backslash(const std::wstring& directory) {
+    if (!directory.empty() && directory.back() == L'\\') {
+        return directory;
+    }
+    return directory + L"\\";
+}
+
 std::wstring package_file_path(const std::wstring& directory, const std::wstring& name) {
     return directory + L"\\" + name;
 }

@@ -24,5 +24,9 @@ std::wstring package_file_name(const std::wstring& package_url);
 // extension.
 bool is_plain_file_name(std::wstring_view name);
 
+// `directory` ending in one "\": added when missing, as the free-space query
+// needs it for a share's root ("\\server\share\").
+std::wstring with_trailing_backslash(const std::wstring& directory);
+
 // `directory`, one "\" and `name`, joined as they are.
 std::wstring package_file_path(const std::wstring& directory, const std::wstring& name);

@@ -15,6 +15,11 @@
 namespace {
 
 constexpr DWORD kVolumePathLength = 260;
+// How long a refused delete of the partial file is tried again, and how
+// often: long enough for a scanner or viewer that glanced at it, short enough
+// not to hold up a closing window or an ending session.
+constexpr ULONGLONG kDeleteRetryMs = 2000;
+constexpr DWORD kDeleteRetryStepMs = 50;
 
 bool cancel_requested() {
     return download_state.cancel_requested.load();
@@ -44,9 +49,11 @@ Preparation prepare(PackagePlan& plan) {
     }
     plan.directory = program_directory();
     // The directory itself, not its root: the answer then honours quotas and
-    // mount points below the root.
+    // mount points below the root. A share's root is named only with its
+    // trailing backslash.
     ULARGE_INTEGER free_bytes{};
-    if (!GetDiskFreeSpaceExW(plan.directory.c_str(), &free_bytes, nullptr, nullptr)) {
+    if (!GetDiskFreeSpaceExW(with_trailing_backslash(plan.directory).c_str(), &free_bytes,
+                             nullptr, nullptr)) {
         return Preparation::FreeSpaceUnknown;
     }
     plan.free_bytes = free_bytes.QuadPart;
@@ -75,6 +82,20 @@ bool write_chunk(HANDLE file, const std::byte* data, DWORD size) {
     return true;
 }
 
+// Other programs may hold the package open without sharing delete for a
+// moment; while Windows answers so, the delete is tried again, for a while.
+void delete_partial_file(const std::wstring& path) {
+    const ULONGLONG deadline = GetTickCount64() + kDeleteRetryMs;
+    while (!DeleteFileW(path.c_str())) {
+        const DWORD error = GetLastError();
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) ||
+            GetTickCount64() >= deadline) {
+            return;
+        }
+        Sleep(kDeleteRetryStepMs);
+    }
+}
+
 Transfer transfer(const std::wstring& url, const std::wstring& path, HttpRequest& http) {
     if (!request_package(url, http)) {
         return Transfer::ConnectionFailed;
@@ -99,13 +120,13 @@ Transfer transfer(const std::wstring& url, const std::wstring& path, HttpRequest
             download_state.cancel_requested);
     }
     if (cancel_requested()) {
-        DeleteFileW(path.c_str());
+        delete_partial_file(path);
         return Transfer::Cancelled;
     }
     if (complete) {
         return Transfer::Completed;
     }
-    DeleteFileW(path.c_str());
+    delete_partial_file(path);
     return Transfer::Interrupted;
 }
 

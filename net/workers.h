@@ -12,8 +12,8 @@
 void PreparationWorker(HWND window) noexcept;
 
 // Downloads the package next to the program; ends with WM_APP_COMPLETED, a
-// failure report, or (when the window is closing) silently, with no partial
-// file left behind.
+// failure report, or (when the window is closing or the session ends)
+// silently, with no partial file left behind.
 void TransferWorker(HWND window) noexcept;
 
 // The drive letter that begins a volume path such as "C:\", or "当前磁盘"

@@ -127,6 +127,8 @@ TEST(PackageLocation, CutsTheProgramPathAtItsLastSeparatorAndJoinsWithOneBacksla
     EXPECT_EQ(package_file_path(L"D:", L"pkg.zip"), L"D:\\pkg.zip");
     EXPECT_EQ(package_file_path(L".", L"pkg.zip"), L".\\pkg.zip");
     EXPECT_EQ(package_file_path(L"C:\\a\\", L"pkg.zip"), L"C:\\a\\\\pkg.zip");
+    EXPECT_EQ(with_trailing_backslash(L"\\\\server\\share"), L"\\\\server\\share\\");
+    EXPECT_EQ(with_trailing_backslash(L"C:\\"), L"C:\\");
 }
 
 TEST(PackageLocation, ProgramDirectoryIsTheFolderOfThisExe) {
